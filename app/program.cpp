@@ -2,6 +2,7 @@
 #include "app/program.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -58,6 +59,7 @@ void RunEndRoutines() {
 void EndProgram(int exit_code) {
     RunEndRoutines();
     ThePlatform().ExitProcess(exit_code);
+    std::_Exit(exit_code);  // not reached: the platform ends the process
 }
 
 void NotifyWindowDestroyed() {

@@ -1,6 +1,7 @@
 // Message box, input box and fatal-error box of the program, on top of the platform interface.
 #include "platform/dialogs.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
@@ -41,6 +42,7 @@ void ShowFatalErrorAndExit(int code, std::string_view message) {
     Platform& p = ThePlatform();
     p.MessageBox(FatalErrorText(code, message), "错误", kIconError | kTaskModal, 0);
     p.ExitProcess(-1);
+    std::_Exit(-1);  // not reached: the platform ends the process
 }
 
 }  // namespace ob
