@@ -77,9 +77,9 @@ struct KeyCache {
     ~KeyCache() { Wipe(); }
 };
 
-std::mutex g_mu;                // guards everything below
-std::unique_ptr<OpenDb> g_db;   // the current database
-std::uint64_t g_generation = 0; // grows at every open and close
+std::mutex g_mu;                 // guards everything below
+std::unique_ptr<OpenDb> g_db;    // the current database
+std::uint64_t g_generation = 0;  // grows at every open and close
 KeyCache g_cache;
 
 std::atomic<PasswordPromptHandler> g_prompt{nullptr};
@@ -375,6 +375,16 @@ bool KindsFit(const Table& t, std::span<const FieldValue> values) {
     return true;
 }
 
+// A file without any write permission (the read-only attribute on Windows) is not replaced,
+// although a rename into its folder would be allowed.
+bool IsReadOnly(const std::filesystem::path& p) {
+    using P = std::filesystem::perms;
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(p, ec);
+    return !ec &&
+           (st.permissions() & (P::owner_write | P::group_write | P::others_write)) == P::none;
+}
+
 // Holds the write lock and what the file held when it was taken.
 struct WriteSession {
     std::unique_ptr<fileio::WriteLock> lock;
@@ -382,7 +392,7 @@ struct WriteSession {
 
     bool Begin(const OpenDb& db) {
         lock = fileio::AcquireWriteLock(db.path, kWriteLockTimeoutMs);
-        return lock && CheckFile(db, fresh) != Base::Failed;
+        return lock && !IsReadOnly(db.path) && CheckFile(db, fresh) != Base::Failed;
     }
 };
 
@@ -411,7 +421,9 @@ std::filesystem::path DatabaseFilePath() {
 #endif
 }
 
-int OpenDatabase(const std::filesystem::path& path) { return OpenImpl(path, std::nullopt); }
+int OpenDatabase(const std::filesystem::path& path) {
+    return OpenImpl(path, std::nullopt);
+}
 
 int OpenDatabase(const std::filesystem::path& path, std::string_view password) {
     return OpenImpl(path, password);
@@ -469,8 +481,7 @@ int SetDatabasePassword(std::string_view new_password) {
         h.protection = Protection::Password;
         h.iterations = g_new_iterations.load();
         key.emplace();
-        if (!crypto::RandomBytes(h.salt) ||
-            !DeriveKey(new_password, h.salt, h.iterations, *key)) {
+        if (!crypto::RandomBytes(h.salt) || !DeriveKey(new_password, h.salt, h.iterations, *key)) {
             return 0;
         }
     }
@@ -484,7 +495,8 @@ int SetDatabasePassword(std::string_view new_password) {
         return 0;
     }
     const Table& target = ws.fresh ? ws.fresh->table : db.table;
-    const std::uint64_t base = ws.fresh ? ws.fresh->header.change_counter : db.header.change_counter;
+    const std::uint64_t base =
+        ws.fresh ? ws.fresh->header.change_counter : db.header.change_counter;
     Header written;
     HeaderBytes written_bytes;
     if (!Commit(db, target, h, base, key ? &*key : nullptr, written, written_bytes)) {
@@ -529,8 +541,8 @@ int GoToRecord(std::int32_t n) {
         return 0;
     }
     const std::int64_t count = static_cast<std::int64_t>(g_db->table.size());
-    const std::int64_t p = std::clamp<std::int64_t>(std::int64_t{n} - 1, 0,
-                                                    std::max<std::int64_t>(count - 1, 0));
+    const std::int64_t p =
+        std::clamp<std::int64_t>(std::int64_t{n} - 1, 0, std::max<std::int64_t>(count - 1, 0));
     g_db->pos = static_cast<std::size_t>(p);
     return 1;
 }
@@ -556,8 +568,8 @@ int DeleteCurrentRecord() {
         target.SetDeleted(*at, true);
         Header written;
         HeaderBytes written_bytes;
-        const Key* key = ws.fresh ? (ws.fresh->key ? &*ws.fresh->key : nullptr)
-                                  : (db.key ? &*db.key : nullptr);
+        const Key* key =
+            ws.fresh ? (ws.fresh->key ? &*ws.fresh->key : nullptr) : (db.key ? &*db.key : nullptr);
         if (!Commit(db, target, base, base.change_counter, key, written, written_bytes)) {
             target.SetDeleted(*at, false);
             return 0;
@@ -588,8 +600,8 @@ int PurgeDeletedRecords() {
     if (target.AnyDeleted()) {
         Table purged = target.WithoutDeleted();
         const Header& base = ws.fresh ? ws.fresh->header : db.header;
-        const Key* key = ws.fresh ? (ws.fresh->key ? &*ws.fresh->key : nullptr)
-                                  : (db.key ? &*db.key : nullptr);
+        const Key* key =
+            ws.fresh ? (ws.fresh->key ? &*ws.fresh->key : nullptr) : (db.key ? &*db.key : nullptr);
         Header written;
         HeaderBytes written_bytes;
         if (!Commit(db, purged, base, base.change_counter, key, written, written_bytes)) {
@@ -703,7 +715,9 @@ void SetKdfIterationsForTesting(std::uint32_t iterations) noexcept {
 
 namespace db {
 
-void SetStoreClockForTesting(StoreClock clock) noexcept { g_clock.store(clock); }
+void SetStoreClockForTesting(StoreClock clock) noexcept {
+    g_clock.store(clock);
+}
 
 bool KeyCacheHeldForTesting() {
     std::lock_guard lock(g_mu);

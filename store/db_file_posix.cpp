@@ -9,8 +9,8 @@
 
 namespace ob::db {
 
-bool ReadFileHead(const std::filesystem::path& path, std::size_t n,
-                  std::vector<std::uint8_t>& out, std::uint64_t& file_size) {
+bool ReadFileHead(const std::filesystem::path& path, std::size_t n, std::vector<std::uint8_t>& out,
+                  std::uint64_t& file_size) {
     out.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -5,8 +5,8 @@
 
 namespace ob::db {
 
-bool ReadFileHead(const std::filesystem::path& path, std::size_t n,
-                  std::vector<std::uint8_t>& out, std::uint64_t& file_size) {
+bool ReadFileHead(const std::filesystem::path& path, std::size_t n, std::vector<std::uint8_t>& out,
+                  std::uint64_t& file_size) {
     out.clear();
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -54,7 +54,7 @@ std::uint64_t Get64(const std::uint8_t* p) {
 
 // Sequential reader that never reads past the end; every failed read sticks.
 class Reader {
-public:
+  public:
     explicit Reader(std::span<const std::uint8_t> b) : b_(b) {}
     bool ok() const { return ok_; }
     std::size_t pos() const { return pos_; }
@@ -72,7 +72,7 @@ public:
     std::uint32_t U32() { return Take(4) ? Get32(&b_[pos_ - 4]) : 0; }
     std::uint64_t U64() { return Take(8) ? Get64(&b_[pos_ - 8]) : 0; }
 
-private:
+  private:
     bool Take(std::size_t n) { return Skip(n); }
     std::span<const std::uint8_t> b_;
     std::size_t pos_ = 0;

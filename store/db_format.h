@@ -89,7 +89,7 @@ std::vector<FieldDef> AccountFields();
 // The table in memory: the clear body exactly as it is stored, with an index over it, so that
 // writing needs no serialisation and reading no allocation per value.
 class Table {
-public:
+  public:
     // An empty table with these fields; nothing when the schema is not valid.
     static std::optional<Table> Create(std::vector<FieldDef> fields);
     // Parses and checks a clear body; nothing when it is malformed in any way.
@@ -127,7 +127,7 @@ public:
 
     std::span<const std::uint8_t> Body() const { return body_; }
 
-private:
+  private:
     struct Record {
         std::uint64_t id;
         std::uint32_t offset;  // of the record's id in the body
@@ -166,7 +166,7 @@ std::optional<std::vector<std::uint8_t>> NewDatabaseImage(std::vector<FieldDef> 
 
 // Reads at most n bytes from the start of a file (sharing it fully with other processes) and
 // gives its size. False when it cannot be read.
-bool ReadFileHead(const std::filesystem::path& path, std::size_t n,
-                  std::vector<std::uint8_t>& out, std::uint64_t& file_size);
+bool ReadFileHead(const std::filesystem::path& path, std::size_t n, std::vector<std::uint8_t>& out,
+                  std::uint64_t& file_size);
 
 }  // namespace ob::db
