@@ -44,16 +44,10 @@ std::optional<SecureString> RunTextDialog(const DialogSpec& spec) {
         used = no_status;
     }
     const WindowTemplate tmpl = {
-        WindowKind::SignIn,
-        spec.caption,
-        362,
-        146 + row,
+        WindowKind::SignIn,        spec.caption, 362,  138 + row,
         /*minimize_box=*/false,
         /*show_in_taskbar=*/false,
-        /*esc_closes=*/true,
-        kEdit,
-        used,
-        {},
+        /*esc_closes=*/true,       kEdit,        used, {},
     };
     std::optional<SecureString> result;
     WindowClass cls{&tmpl, WindowHandlers{}};

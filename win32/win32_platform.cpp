@@ -119,8 +119,19 @@ int Win32Platform::MessageBox(std::string_view text, std::string_view caption, s
     const WideSecret c = GbkToWide(caption);
     // Window handles are looked up on the user-interface thread only; from elsewhere the box
     // has no owner.
-    HWND o = (owner != 0 && OnUiThread()) ? WindowHandle(owner) : nullptr;
-    return MessageBoxW(o, t.c_str(), c.c_str(), style);
+    if (!OnUiThread()) {
+        return MessageBoxW(nullptr, t.c_str(), c.c_str(), style);
+    }
+    HWND o = owner != 0 ? WindowHandle(owner) : nullptr;
+    HWND active_before = GetActiveWindow();
+    const int result = MessageBoxW(o, t.c_str(), c.c_str(), style);
+    // A box without owner does not always hand the activation back when it closes (Wine leaves
+    // no window active); give it back to the window the user was working in.
+    if (active_before != nullptr && IsWindow(active_before) && IsWindowVisible(active_before) &&
+        IsWindowEnabled(active_before) && GetActiveWindow() != active_before) {
+        SetActiveWindow(active_before);
+    }
+    return result;
 }
 
 int Win32Platform::InputBox(std::string_view prompt, std::string_view caption,

@@ -311,6 +311,27 @@ HWND CreateControl(Host& h, std::size_t index) {
     return w;
 }
 
+// Tab moves through the controls as the eye reads them, row by row from the left; the template
+// order stays what the Enter key goes by.
+void ArrangeTabOrder(Host& h) {
+    const auto& controls = h.cls.tmpl->controls;
+    std::vector<std::size_t> order(controls.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (controls[a].y != controls[b].y) {
+            return controls[a].y < controls[b].y;
+        }
+        return controls[a].x < controls[b].x;
+    });
+    HWND after = HWND_TOP;
+    for (std::size_t i : order) {
+        SetWindowPos(h.controls[i], after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = h.controls[i];
+    }
+}
+
 // Makes the window and its controls, not yet visible; null when that failed.
 Host* CreateHost(const WindowClass& cls, HWND owner, bool internal) {
     const WindowTemplate& t = *cls.tmpl;
@@ -356,6 +377,7 @@ Host* CreateHost(const WindowClass& cls, HWND owner, bool internal) {
         }
     }
     ApplyLayout(*h);
+    ArrangeTabOrder(*h);
     return h;
 }
 
