@@ -375,16 +375,6 @@ bool KindsFit(const Table& t, std::span<const FieldValue> values) {
     return true;
 }
 
-// A file without any write permission (the read-only attribute on Windows) is not replaced,
-// although a rename into its folder would be allowed.
-bool IsReadOnly(const std::filesystem::path& p) {
-    using P = std::filesystem::perms;
-    std::error_code ec;
-    const std::filesystem::file_status st = std::filesystem::status(p, ec);
-    return !ec &&
-           (st.permissions() & (P::owner_write | P::group_write | P::others_write)) == P::none;
-}
-
 // Holds the write lock and what the file held when it was taken.
 struct WriteSession {
     std::unique_ptr<fileio::WriteLock> lock;
@@ -392,7 +382,7 @@ struct WriteSession {
 
     bool Begin(const OpenDb& db) {
         lock = fileio::AcquireWriteLock(db.path, kWriteLockTimeoutMs);
-        return lock && !IsReadOnly(db.path) && CheckFile(db, fresh) != Base::Failed;
+        return lock && CheckFile(db, fresh) != Base::Failed;
     }
 };
 
