@@ -627,8 +627,8 @@ bool SetupWindowHost(HINSTANCE instance, WNDPROC hidden_owner_proc) {
     if (RegisterClassExW(&oc) == 0) {
         return false;
     }
-    g_hidden_owner = CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClassName, L"Obrellin", WS_POPUP, 0, 0,
-                                     0, 0, nullptr, nullptr, instance, nullptr);
+    g_hidden_owner = CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClassName, L"", WS_POPUP, 0, 0, 0, 0,
+                                     nullptr, nullptr, instance, nullptr);
     return g_hidden_owner != nullptr;
 }
 
