@@ -75,7 +75,13 @@ void OnAddClicked(WindowRef w) {
         }
         values[i] = FieldValue::OfText(EncryptField(*plain, SignInPassword()));
     }
-    if (AddRecord(values) == 1) {
+    int added;
+    {
+        // No rebuild reads the table while the record is appended.
+        auto lock = DatabaseWorkLock();
+        added = AddRecord(values);
+    }
+    if (added == 1) {
         StartAccountListRefresh();
         ShowMessageBox("添加成功", 64);
     } else {
