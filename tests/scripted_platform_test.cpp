@@ -33,6 +33,7 @@ TEST(ScriptedPlatform, WindowsStartFromTheTemplateAndTypingIsFiltered) {
 
 TEST(ScriptedPlatform, ModalShowingDisablesOthersAndReturnsWhenClosed) {
     ScriptedPlatform sp;
+    sp.ExpectMessageBox("密码错误");  // no database here: the main window cannot open one
     WindowRef main = sp.Open(WindowKind::Main);
     bool ran = false;
     sp.SetUser(WindowKind::AddRecord, [&](ScriptedPlatform& p, WindowRef w) {

@@ -107,9 +107,12 @@ void WalkTable(std::uint64_t generation) {
     if (!IsCurrent(generation)) {
         return;
     }
-    // Remove all rows first, so the selection goes at once.
-    if (!HandOver(generation, [](WindowRef w) {
-            g_rows.clear();
+    // Remove all rows first, so the selection goes at once. The old rows are wiped and freed on
+    // this thread, not on the user-interface thread (for a large list that is most of the
+    // clearing), once the first new rows are shown.
+    std::vector<Row> old_rows;
+    if (!HandOver(generation, [&old_rows](WindowRef w) {
+            old_rows.swap(g_rows);
             ThePlatform().ListSetRowCount(w, kListControl, 0);
         })) {
         return;
@@ -158,7 +161,11 @@ void WalkTable(std::uint64_t generation) {
                 }
                 rows[k].record_id = stored[k].record_id;
             }
-            if (!HandOver(generation, [&rows](WindowRef w) {
+            if (!HandOver(generation, [&rows, n](WindowRef w) {
+                    if (g_rows.empty()) {
+                        // At most n rows come: no reallocation moves rows on this thread later.
+                        g_rows.reserve(static_cast<std::size_t>(n));
+                    }
                     g_rows.insert(g_rows.end(), std::make_move_iterator(rows.begin()),
                                   std::make_move_iterator(rows.end()));
                     ThePlatform().ListSetRowCount(w, kListControl, static_cast<int>(g_rows.size()));
@@ -166,6 +173,9 @@ void WalkTable(std::uint64_t generation) {
                 return;
             }
             batch_rows = std::min(batch_rows * 2, kMaxBatchRows);
+            if (!old_rows.empty()) {
+                old_rows = std::vector<Row>();
+            }
         }
         if (resume_id == 0) {
             return;
