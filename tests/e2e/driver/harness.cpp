@@ -508,7 +508,7 @@ Program::~Program() {
 void Program::PutDatabase(const std::wstring& fixture_name) {
     fs::path from = g_config.fixtures / fixture_name;
     if (!fs::exists(from)) {
-        Fail(L"the prepared database " + from.wstring() + L" is missing");
+        throw NotRun{L"the prepared database " + fixture_name + L" could not be made"};
     }
     fs::copy_file(from, DatabasePath(), fs::copy_options::overwrite_existing);
 }

@@ -23,6 +23,12 @@ struct Failure {
     std::wstring message;
 };
 
+// Thrown when a scenario cannot run here (a prepared database could not be made): it is reported
+// as not run, neither passed nor failed.
+struct NotRun {
+    std::wstring reason;
+};
+
 // Throws a Failure with the message.
 [[noreturn]] void Fail(const std::wstring& message);
 

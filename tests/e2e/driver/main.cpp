@@ -130,6 +130,11 @@ int wmain(int argc, wchar_t** argv) {
         std::wstring error;
         try {
             s.run();
+        } catch (const NotRun& n) {
+            SetScenarioDeadline(std::chrono::steady_clock::time_point::max());
+            ++not_run;
+            Out(L"NOT RUN " + s.name + L" (" + n.reason + L")");
+            continue;
         } catch (const Failure& f) {
             error = f.message;
         } catch (const std::exception& e) {
