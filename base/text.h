@@ -1,7 +1,9 @@
 // Byte-string text helpers: GBK (code page 936) texts, lengths and positions in bytes from 1.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +14,9 @@ namespace ob {
 using Text = std::string;
 
 // True for a byte that starts a double-byte character (0x80 or more).
-constexpr bool IsLeadByte(unsigned char c) noexcept { return c >= 0x80; }
+constexpr bool IsLeadByte(unsigned char c) noexcept {
+    return c >= 0x80;
+}
 
 // The first n bytes (all of t when n exceeds its length, the empty text for n < 1). May cut a
 // double-byte character.
@@ -33,5 +37,10 @@ bool TextIsBlank(std::string_view t) noexcept;
 // pieces before or between separators count; the rest after the last separator counts only if
 // it is not empty.
 std::vector<Text> TextSplit(std::string_view t, std::string_view sep);
+
+// TextSplit without allocation: stores the first out.size() pieces as views into t and returns
+// the number of pieces there are (which may exceed out.size()).
+std::size_t TextSplitViews(std::string_view t, std::string_view sep,
+                           std::span<std::string_view> out) noexcept;
 
 }  // namespace ob
