@@ -76,8 +76,9 @@ fi
 export DISPLAY=$display
 echo "run-e2e: Xvfb on $DISPLAY, Wine prefix $WINEPREFIX"
 
-# The prefix: made once by scripts/wine-run; then set up for the suite (once): a virtual desktop
-# for every program, so windows get title bars and focus without a window manager.
+# The prefix: made once by scripts/wine-run (with its fonts for Chinese texts under any locale);
+# then set up for the suite, once: a virtual desktop for every program, so that windows get title
+# bars and focus without a window manager, and the stand-in URL handler.
 "$root/scripts/wine-run" cmd /c exit >/dev/null 2>&1
 recorder_dir="$WINEPREFIX/drive_c/e2e"
 mkdir -p "$recorder_dir"
@@ -89,15 +90,6 @@ if [ ! -f "$setup_marker" ]; then
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n\r\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1024x768"\r\n\r\n'
-    # The Chinese fonts every Windows has, played by the installed Chinese font: Wine links its
-    # UI fonts to SimSun, so Chinese renders under an English locale as on Windows.
-    if fc-list 2>/dev/null | grep -q 'WenQuanYi Micro Hei'; then
-      printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
-      for face in SimSun NSimSun "Microsoft YaHei" "Microsoft YaHei UI"; do
-        printf '"%s"="WenQuanYi Micro Hei"\r\n' "$face"
-      done
-      printf '\r\n'
-    fi
     # The shell hands web addresses to the stand-in handler, which records them.
     for proto in http https; do
       printf '[-HKEY_CLASSES_ROOT\\%s\\shell]\r\n\r\n' "$proto"

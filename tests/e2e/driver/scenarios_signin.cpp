@@ -259,7 +259,7 @@ void QuestionMarkPrompt() {
     EndByClosingMain(p, main);
 }
 
-RegisterScenario r1({L"database-missing", DatabaseMissing, 30, kNeedsProgram});
+RegisterScenario r1({L"database-missing", DatabaseMissing, 30, kNeedsSignIn});
 RegisterScenario r2({L"first-use-five-then-six-digits", FirstUseFiveThenSixDigits, 90,
                      kNeedsSignIn});
 RegisterScenario r3({L"first-use-cancel-esc-close-and-trailing-space",

@@ -7,6 +7,7 @@
 
 #include "tests/e2e/driver/harness.h"
 #include "tests/e2e/driver/scenario.h"
+#include "tests/e2e/driver/steps.h"
 
 namespace e2e {
 namespace {
@@ -98,5 +99,23 @@ void SignIn() {
 RegisterScenario r1(Scenario{L"scratch-missing", Missing, 30, L""});
 RegisterScenario r2(Scenario{L"scratch-signin", SignIn, 60, L""});
 
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+void RealTemplate() {
+    Program p(L"scratch-real-template");
+    p.Start();
+    SignInWindow s = WaitSignIn(p);
+    ExpectTemplateRect(s.window, 379, 68, L"sign-in");
+    TypeText(L"中文abc");
+    ExpectText(s.edit, L"中文abc", L"edit");
+    p.Shot(L"signin");
+    Out(p.Describe());
+    KeyPress(VK_ESCAPE);
+    Out(L"  exit " + std::to_wstring(p.WaitExit()));
+}
+RegisterScenario r3(Scenario{L"scratch-real-template", RealTemplate, 60, L""});
 }  // namespace
 }  // namespace e2e
