@@ -248,7 +248,8 @@ AddWindow OpenAddWindow(Program& p, HWND main, HWND list, POINT at) {
     ExpectText(a.password, L"", L"the password box");
     ExpectText(a.count, L"10", L"the 位数 box");
     ExpectText(a.remark, L"", L"the remark box");
-    if (IsWindowEnabled(main) || IsWindowEnabled(list)) {
+    (void)list;
+    if (IsWindowEnabled(main)) {
         Fail(L"the main window takes input while the add-record window is open");
     }
     return a;
