@@ -3,6 +3,7 @@
 #include "base/text.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace ob {
 namespace {
@@ -121,15 +122,38 @@ std::size_t TextSplitViews(std::string_view t, std::string_view sep,
         return count;
     }
     std::size_t piece = 0;
-    std::size_t i = 0;
-    const bool one_byte = sep.size() == 1;
-    while (i < t.size()) {
-        if (one_byte ? t[i] == sep[0] : t.compare(i, sep.size(), sep) == 0) {
-            emit(piece, i);
-            i += sep.size();
-            piece = i;
-        } else {
-            i += CharLength(t, i);
+    if (sep.size() == 1 && !IsLeadByte(static_cast<unsigned char>(sep[0]))) {
+        // Fast path for an ASCII separator: find candidates with memchr. A byte below 0x80 ends
+        // any double-byte character, so a candidate at j sits on a character boundary exactly
+        // when the run of bytes of 0x80 or more right before it has even length.
+        std::size_t from = 0;
+        while (from < t.size()) {
+            const void* hit = std::memchr(t.data() + from, sep[0], t.size() - from);
+            if (hit == nullptr) {
+                break;
+            }
+            const std::size_t j =
+                static_cast<std::size_t>(static_cast<const char*>(hit) - t.data());
+            std::size_t run = 0;
+            while (run < j && IsLeadByte(static_cast<unsigned char>(t[j - 1 - run]))) {
+                ++run;
+            }
+            if (run % 2 == 0) {
+                emit(piece, j);
+                piece = j + 1;
+            }
+            from = j + 1;
+        }
+    } else {
+        std::size_t i = 0;
+        while (i < t.size()) {
+            if (t.compare(i, sep.size(), sep) == 0) {
+                emit(piece, i);
+                i += sep.size();
+                piece = i;
+            } else {
+                i += CharLength(t, i);
+            }
         }
     }
     if (piece < t.size()) {

@@ -69,4 +69,8 @@ int GoToRecordId(std::uint64_t id);
 using PasswordPromptHandler = std::optional<SecureString> (*)(std::string_view status_line);
 PasswordPromptHandler SetPasswordPromptHandler(PasswordPromptHandler handler) noexcept;
 
+// Tests only: the PBKDF2 iteration count given to passwords set from now on (0 restores the
+// program's 600,000). Files keep the count they were written with, so opening is unaffected.
+void SetKdfIterationsForTesting(std::uint32_t iterations) noexcept;
+
 }  // namespace ob

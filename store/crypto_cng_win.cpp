@@ -60,6 +60,7 @@ const Providers& Cng() noexcept {
 }
 
 // One AES-256 key for one call, in a key object buffer of our own that is wiped when released.
+// (Wine 8 ignores the buffer and keeps its own copy of the key, which it frees unwiped.)
 class AesKey {
   public:
     explicit AesKey(std::span<const std::uint8_t, kAesKeySize> key) noexcept {

@@ -23,7 +23,9 @@ bool AtomicReplace(const std::filesystem::path& path, std::span<const std::uint8
 
 // An exclusive lock, across threads and processes, on the database at path: held while a writer
 // reads the file, checks it is still the content it built on, and replaces it. Works although the
-// file itself is replaced by a rename while the lock is held.
+// file itself is replaced by a rename while the lock is held. Like a std::mutex it is not
+// recursive (a second acquisition waits, also on the same thread) and is released (destroyed) on
+// the thread that acquired it.
 class WriteLock {
 public:
     virtual ~WriteLock() = default;

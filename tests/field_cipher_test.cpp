@@ -347,12 +347,20 @@ TEST(FieldCipher, UnusualBodiesDoNotFault) {
         std::string_view body;
         std::string_view value;
     } cases[] = {
-        {"41", "q"},      {"3041", "q"},      // 30 ^ 30 = 0 adds nothing
-        {"30303030", ""},                     // nothing but zeros
-        {"414", "qp"},                        // an unpaired last digit is the high half: 40 ^ 30
-        {"4g", "p"},                          // above "f": counts as 0, like every non-digit
-        {"4G", "p"},      {"\xFF\xFF", "0"},  // bytes without a value: 0 ^ 30
+        {"41", "q"},
+        {"3041", "q"},     // 30 ^ 30 = 0 adds nothing
+        {"30303030", ""},  // nothing but zeros
+        {"414", "qp"},     // an unpaired last digit is the high half: 40 ^ 30
+        {"4g", "p"},       // above "f": counts as 0, like every non-digit
+        {"4G", "p"},
+        {"\xFF\xFF", "0"},  // bytes without a value: 0 ^ 30
         {"zz41", "0q"},
+        // Long enough for the block-wise path: a zero byte, lower case, no digits and high bytes
+        // inside one block of sixteen digits, then the rest one pair at a time.
+        {"41304azz\xC1\xC1"
+         "7e304243",
+         "qz00Nrs"},
+        {"4142434445464748494A4b4C4d4E4f50", "qrstuvwxyz{|}~\x7F`"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.body)));

@@ -145,6 +145,35 @@ TEST_F(FileIoTest, AtomicReplaceFailureAtEveryStepChangesNothing) {
     EXPECT_EQ(JustTheDatabase(), Listing());
 }
 
+// A folder deeper than MAX_PATH works like any other.
+TEST_F(FileIoTest, DeepFolder) {
+    fs::path deep = dir_;
+    while (deep.native().size() < 300) {
+        deep /= fs::path(u8"很长的文件夹名字-abcdefghij");
+    }
+#if defined(_WIN32)
+    ASSERT_TRUE(fs::create_directories(fs::path(L"\\\\?\\" + deep.wstring())));
+#else
+    ASSERT_TRUE(fs::create_directories(deep));
+#endif
+    const fs::path db = deep / db_.filename();
+    const Bytes data = Pattern(5000, 8);
+    ASSERT_TRUE(AtomicReplace(db, data));
+    ASSERT_TRUE(AtomicReplace(db, data));
+    EXPECT_EQ(data, Read(db));
+    EXPECT_NE(nullptr, AcquireWriteLock(db, 0));
+    SetAtomicReplaceFailureForTesting(5);
+    EXPECT_FALSE(AtomicReplace(db, Pattern(10, 1)));
+    EXPECT_EQ(data, Read(db));
+#if defined(_WIN32)
+    // The fixture's clean-up does not reach that deep; the chain holds only the one file.
+    EXPECT_TRUE(DeleteFileW((L"\\\\?\\" + db.wstring()).c_str()));
+    for (fs::path p = deep; p != dir_; p = p.parent_path()) {
+        EXPECT_TRUE(RemoveDirectoryW((L"\\\\?\\" + p.wstring()).c_str())) << GetLastError();
+    }
+#endif
+}
+
 TEST_F(FileIoTest, AtomicReplaceRefusesReadOnlyFileDirectoryAndMissingFolder) {
     const Bytes old = Pattern(500, 2);
     WriteRaw(db_, old);
