@@ -1,7 +1,6 @@
 // Scenarios of the start, the first-use password and the sign-in window.
 #include <windows.h>
 
-#include "tests/e2e/driver/features.h"
 #include "tests/e2e/driver/scenario.h"
 #include "tests/e2e/driver/steps.h"
 #include "tests/e2e/fixture/fixture_data.h"
@@ -270,16 +269,15 @@ void QuestionMarkPrompt() {
     EndByClosingMain(p, main);
 }
 
-RegisterScenario r1({L"database-missing", DatabaseMissing, 30, kNeedsSignIn});
-RegisterScenario r2({L"first-use-five-then-six-digits", FirstUseFiveThenSixDigits, 90,
-                     kNeedsSignIn});
+RegisterScenario r1({L"database-missing", DatabaseMissing, 30});
+RegisterScenario r2({L"first-use-five-then-six-digits", FirstUseFiveThenSixDigits, 90});
 RegisterScenario r3({L"first-use-cancel-esc-close-and-trailing-space",
-                     FirstUseCancelEscAndTrailingSpace, 90, kNeedsSignIn});
-RegisterScenario r4({L"first-use-chinese-password", FirstUseChinesePassword, 90, kNeedsSignIn});
-RegisterScenario r5({L"signin-wrong-then-right", WrongThenRight, 90, kNeedsSignIn});
-RegisterScenario r6({L"signin-esc-ends-program", EscEnds, 60, kNeedsSignIn});
-RegisterScenario r7({L"signin-close-button-ends-program", CloseButtonEnds, 60, kNeedsSignIn});
-RegisterScenario r8({L"signin-question-mark-prompt", QuestionMarkPrompt, 90, kNeedsSignIn});
+                     FirstUseCancelEscAndTrailingSpace, 90});
+RegisterScenario r4({L"first-use-chinese-password", FirstUseChinesePassword, 90});
+RegisterScenario r5({L"signin-wrong-then-right", WrongThenRight, 90});
+RegisterScenario r6({L"signin-esc-ends-program", EscEnds, 60});
+RegisterScenario r7({L"signin-close-button-ends-program", CloseButtonEnds, 60});
+RegisterScenario r8({L"signin-question-mark-prompt", QuestionMarkPrompt, 90});
 
 }  // namespace
 }  // namespace e2e
