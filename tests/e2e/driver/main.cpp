@@ -87,8 +87,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (list) {
         for (const Scenario& s : Registry()) {
-            Out(s.name +
-                (s.not_run_reason.empty() ? L"" : L"  (not run: " + s.not_run_reason + L")"));
+            Out(s.name);
         }
         return 0;
     }
@@ -119,10 +118,9 @@ int wmain(int argc, wchar_t** argv) {
         if (!Selected(s.name, only)) {
             continue;
         }
-        std::wstring reason = built ? s.not_run_reason : L"the program is not built";
-        if (!reason.empty()) {
+        if (!built) {
             ++not_run;
-            Out(L"NOT RUN " + s.name + L" (" + reason + L")");
+            Out(L"NOT RUN " + s.name + L" (the program is not built)");
             continue;
         }
         auto start = std::chrono::steady_clock::now();

@@ -11,9 +11,6 @@ struct Scenario {
     std::wstring name;
     std::function<void()> run;
     int limit_s = 60;
-    // Not empty: the feature the scenario needs is not in the program yet; the scenario is
-    // reported as not run, never as passed.
-    std::wstring not_run_reason;
 };
 
 std::vector<Scenario>& Registry();

@@ -4,7 +4,6 @@
 
 #include <commctrl.h>
 
-#include "tests/e2e/driver/features.h"
 #include "tests/e2e/driver/scenario.h"
 #include "tests/e2e/driver/steps.h"
 #include "tests/e2e/fixture/fixture_data.h"
@@ -115,10 +114,10 @@ void EmptyTableAltF4() {
     }
 }
 
-RegisterScenario r1({L"main-list-shows-rows", ListShowsRows, 90, kNeedsMainList});
-RegisterScenario r2({L"main-number-url-is-fatal", NumberUrlIsFatal, 60, kNeedsMainList});
-RegisterScenario r3({L"main-missing-url-is-fatal", MissingUrlIsFatal, 60, kNeedsMainList});
-RegisterScenario r4({L"main-empty-table-alt-f4-ends", EmptyTableAltF4, 60, kNeedsMainList});
+RegisterScenario r1({L"main-list-shows-rows", ListShowsRows, 90});
+RegisterScenario r2({L"main-number-url-is-fatal", NumberUrlIsFatal, 60});
+RegisterScenario r3({L"main-missing-url-is-fatal", MissingUrlIsFatal, 60});
+RegisterScenario r4({L"main-empty-table-alt-f4-ends", EmptyTableAltF4, 60});
 
 }  // namespace
 }  // namespace e2e

@@ -59,26 +59,44 @@ std::vector<std::vector<std::wstring>> WaitRows(Program& p, HWND list,
     return seen;
 }
 
+namespace {
+
+DWORD_PTR HitTest(HWND w, int x, int y) {
+    DWORD_PTR hit = HTNOWHERE;
+    SendMessageTimeoutW(w, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &hit);
+    return hit;
+}
+
+}  // namespace
+
 POINT CloseButtonPoint(HWND w) {
     RECT r{};
     GetWindowRect(w, &r);
-    long sx = 0, sy = 0, n = 0;
-    for (int y = r.top + 1; y < r.top + 40 && y < r.bottom; ++y) {
+    // The button sits in the caption row at the right end; the middle of that row is probed first,
+    // then every third row of the title bar.
+    int frame = GetSystemMetrics(SM_CYFIXEDFRAME);
+    int middle = r.top + frame + GetSystemMetrics(SM_CYCAPTION) / 2;
+    std::vector<int> rows = {middle};
+    for (int y = r.top + 1; y < r.top + 40 && y < r.bottom; y += 3) {
+        rows.push_back(y);
+    }
+    for (int y : rows) {
+        int first = -1, last = -1;
         for (int x = r.right - 1; x > r.right - 80 && x > r.left; --x) {
-            DWORD_PTR hit = 0;
-            if (SendMessageTimeoutW(w, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000,
-                                    &hit) &&
-                hit == HTCLOSE) {
-                sx += x;
-                sy += y;
-                ++n;
+            if (HitTest(w, x, y) == HTCLOSE) {
+                if (last < 0) {
+                    last = x;
+                }
+                first = x;
+            } else if (last >= 0) {
+                break;
             }
         }
+        if (last >= 0) {
+            return POINT{(first + last) / 2, y};
+        }
     }
-    if (n == 0) {
-        Fail(L"the window " + Quote(WindowText(w)) + L" has no close button in its title bar");
-    }
-    return POINT{static_cast<LONG>(sx / n), static_cast<LONG>(sy / n)};
+    Fail(L"the window " + Quote(WindowText(w)) + L" has no close button in its title bar");
 }
 
 void ClickCloseButton(HWND w) {
