@@ -45,11 +45,11 @@ struct OpenDb {
     std::optional<Key> key;  // while a protected database is open
     std::size_t pos = 0;
     Clock::time_point opened_at;
-    // The file's bytes as last read or written: its storage is reused by the next write.
+    // The file's bytes as last read or written (sealed, or a file without password: nothing
+    // that the disk does not hold anyway); its storage is reused by the next write.
     std::vector<std::uint8_t> file_buffer;
 
     explicit OpenDb(Table t) : table(std::move(t)) {}
-    ~OpenDb() { SecureWipe(file_buffer.data(), file_buffer.capacity()); }
 };
 
 // The content a writer found in the file when another process had changed it.

@@ -371,8 +371,11 @@ Table Table::WithoutDeleted() const {
             ++kept;
         }
     }
-    t.body_.reserve(keep);
-    t.body_.assign(body_.begin(), body_.begin() + static_cast<std::ptrdiff_t>(prefix));
+    // Sized once and filled with memcpy: the wiping allocator's element-wise construction would
+    // make an insert copy byte by byte.
+    t.body_.resize(keep);
+    std::memcpy(t.body_.data(), body_.data(), prefix);
+    std::size_t at = prefix;
     t.records_.reserve(kept);
     t.values_.reserve(kept * nf);
     // Records that stay are copied in runs: one copy for every stretch between marked ones.
@@ -388,9 +391,7 @@ Table Table::WithoutDeleted() const {
         }
         const std::size_t begin = records_[first].offset;
         const std::size_t end = end_of(i - 1);
-        const std::size_t at = t.body_.size();
-        t.body_.insert(t.body_.end(), body_.begin() + static_cast<std::ptrdiff_t>(begin),
-                       body_.begin() + static_cast<std::ptrdiff_t>(end));
+        std::memcpy(t.body_.data() + at, body_.data() + begin, end - begin);
         for (std::size_t r = first; r < i; ++r) {
             t.records_.push_back(
                 {records_[r].id, static_cast<std::uint32_t>(records_[r].offset - begin + at)});
@@ -398,6 +399,7 @@ Table Table::WithoutDeleted() const {
                 t.values_.push_back(static_cast<std::uint32_t>(values_[r * nf + k] - begin + at));
             }
         }
+        at += end - begin;
     }
     t.WriteCounts();
     return t;
