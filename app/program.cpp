@@ -4,9 +4,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "base/fatal.h"
+#include "platform/dialogs.h"
 #include "platform/platform.h"
+#include "store/account_database.h"
 
 namespace ob {
 namespace {
@@ -18,9 +22,27 @@ std::mutex g_end_mutex;
 std::vector<EndRoutine> g_end_routines;
 bool g_end_routines_ran = false;
 
+std::optional<SecureString> AskThroughPlatform(std::string_view status_line) {
+    return ThePlatform().PasswordPrompt(status_line);
+}
+
 }  // namespace
 
-const SecureString& SignInPassword() noexcept { return g_sign_in_password; }
+void ConnectPlatformServices() {
+    SetPasswordPromptHandler(&AskThroughPlatform);
+    SetFatalErrorHandler(&ShowFatalErrorAndExit);
+}
+
+void ResetProgramStateForTesting() {
+    ReleaseSignInPassword();
+    g_main_loop_started = false;
+    std::lock_guard lock(g_end_mutex);
+    g_end_routines_ran = false;
+}
+
+const SecureString& SignInPassword() noexcept {
+    return g_sign_in_password;
+}
 
 void SetSignInPassword(std::string_view password) {
     // Assigning into the existing string would leave the old bytes for the allocator to wipe;
@@ -69,11 +91,14 @@ void NotifyWindowDestroyed() {
     }
 }
 
-bool MainLoopStarted() noexcept { return g_main_loop_started; }
+bool MainLoopStarted() noexcept {
+    return g_main_loop_started;
+}
 
 int RunProgram() {
     Platform& p = ThePlatform();
     p.Setup();
+    ConnectPlatformServices();
     RegisterEndRoutine(&ReleaseSignInPassword);
     p.ShowModal(WindowKind::SignIn);
     g_main_loop_started = true;

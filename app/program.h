@@ -25,6 +25,15 @@ void RunEndRoutines();
 // Runs the end routines, releases the platform's hold and ends the process. Never returns.
 [[noreturn]] void EndProgram(int exit_code);
 
+// Connects the store and the fatal-error dispatch to the platform: the database's password
+// question goes to the platform's password prompt, and a fatal run-time error shows the error box
+// and ends the process. RunProgram does this; tests that drive handlers directly may call it.
+void ConnectPlatformServices();
+
+// Tests only: forgets that the end routines ran and that the main loop started, and empties the
+// sign-in password, so one test process can run the program several times.
+void ResetProgramStateForTesting();
+
 // Window rule 9: called by the front end whenever a window of the program has been destroyed.
 void NotifyWindowDestroyed();
 bool MainLoopStarted() noexcept;

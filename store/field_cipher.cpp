@@ -48,13 +48,18 @@ inline std::uint32_t Load32(const unsigned char* p) noexcept {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// The register after eight more bytes.
+inline std::uint32_t CrcStep8(std::uint32_t reg, const unsigned char* p) noexcept {
+    const std::uint32_t lo = Load32(p) ^ reg;
+    const std::uint32_t hi = Load32(p + 4);
+    return kCrc[7][lo & 0xFFu] ^ kCrc[6][(lo >> 8) & 0xFFu] ^ kCrc[5][(lo >> 16) & 0xFFu] ^
+           kCrc[4][lo >> 24] ^ kCrc[3][hi & 0xFFu] ^ kCrc[2][(hi >> 8) & 0xFFu] ^
+           kCrc[1][(hi >> 16) & 0xFFu] ^ kCrc[0][hi >> 24];
+}
+
 std::uint32_t CrcUpdate(std::uint32_t reg, const unsigned char* p, std::size_t n) noexcept {
     while (n >= 8) {
-        const std::uint32_t lo = Load32(p) ^ reg;
-        const std::uint32_t hi = Load32(p + 4);
-        reg = kCrc[7][lo & 0xFFu] ^ kCrc[6][(lo >> 8) & 0xFFu] ^ kCrc[5][(lo >> 16) & 0xFFu] ^
-              kCrc[4][lo >> 24] ^ kCrc[3][hi & 0xFFu] ^ kCrc[2][(hi >> 8) & 0xFFu] ^
-              kCrc[1][(hi >> 16) & 0xFFu] ^ kCrc[0][hi >> 24];
+        reg = CrcStep8(reg, p);
         p += 8;
         n -= 8;
     }
@@ -107,8 +112,7 @@ constexpr std::array<char, 200> MakeLetterPairs() {
 
 constexpr std::array<char, 200> kLetterPairs = MakeLetterPairs();
 
-CheckCode MakeCheckCode(std::string_view bytes) noexcept {
-    const std::uint32_t crc = Crc32(bytes.data(), bytes.size());
+CheckCode FormatCheckCode(std::uint32_t crc) noexcept {
     // The CRC read as a signed 32-bit number, then its absolute value brought back into 32 signed
     // bits: 0x80000000 has no positive counterpart and stays -2147483648, the only negative code.
     const bool negative = crc == 0x80000000u;
@@ -139,6 +143,10 @@ CheckCode MakeCheckCode(std::string_view bytes) noexcept {
         at[-1] = DigitLetterMap(static_cast<char>('0' + magnitude));
     }
     return code;
+}
+
+CheckCode MakeCheckCode(std::string_view bytes) noexcept {
+    return FormatCheckCode(Crc32(bytes.data(), bytes.size()));
 }
 
 // ---- Hexadecimal digit values. "0"-"9", "A"-"F" and "a"-"f" have their values; every other
@@ -382,23 +390,21 @@ SecureString DecryptField(std::string_view cipher_text, std::string_view key) {
     if (!MakeCheckCode(key).Equals(pieces[1])) {
         return {};  // made under another key
     }
+    // Piece 3 of four bytes or fewer holds no body: nothing to decipher, whatever its check says.
     const std::string_view salted = pieces[2];
-    if (!MakeCheckCode(salted).Equals(pieces[0])) {
-        return {};  // salt or body changed
-    }
-    const std::string_view salt = salted.substr(0, kSaltLength);
-    const std::string_view body = salted.substr(salt.size());
-
-    if (body.empty()) {
+    if (salted.size() <= kSaltLength) {
         return {};
     }
-    // Here piece 3 is longer than the salt, so the salt has all four bytes.
+    const std::string_view salt = salted.substr(0, kSaltLength);
+    const std::string_view body = salted.substr(kSaltLength);
     const SaltCycle salt_at(salt);
     const KeyCycle key_at(key);
     // With a one-byte key only the first value byte is combined with it (see KeyCycle).
     unsigned first_key = key.size() == 1 ? static_cast<unsigned char>(key[0]) : 0u;
 
-    // One buffer of the largest possible size, written in place; its tail past the result was
+    // The content check's CRC is taken in the same pass that deciphers the body, so the two
+    // overlap; if the check then fails, the deciphered bytes are wiped and nothing is returned.
+    // One buffer of the largest possible size is written in place; its tail past the result was
     // never written. SecureString wipes it when it is released.
     SecureString out;
     out.resize((body.size() + 1) / 2);
@@ -408,6 +414,8 @@ SecureString DecryptField(std::string_view cipher_text, std::string_view key) {
             *w++ = static_cast<char>(c);
         }
     };
+    std::uint32_t crc =
+        CrcUpdate(0xFFFFFFFFu, reinterpret_cast<const unsigned char*>(salt.data()), salt.size());
     const char* digit = body.data();
     const std::size_t pairs = body.size() / 2;
     std::size_t i = 0;
@@ -415,6 +423,8 @@ SecureString DecryptField(std::string_view cipher_text, std::string_view key) {
     std::size_t sp = 0;
 #if defined(__SSE2__) && defined(__x86_64__)
     for (; i + 8 <= pairs; i += 8, digit += 16) {
+        const auto* block = reinterpret_cast<const unsigned char*>(digit);
+        crc = CrcStep8(CrcStep8(crc, block), block + 8);
         const std::uint64_t value =
             HexBlock(digit) ^ key_at.Load8(kp) ^ salt_at.Load8(sp) ^ first_key;
         first_key = 0;
@@ -430,6 +440,12 @@ SecureString DecryptField(std::string_view cipher_text, std::string_view key) {
         }
     }
 #endif
+    crc = ~CrcUpdate(crc, reinterpret_cast<const unsigned char*>(digit),
+                     body.size() - static_cast<std::size_t>(digit - body.data()));
+    if (!FormatCheckCode(crc).Equals(pieces[0])) {
+        out.Wipe();
+        return {};  // salt or body changed
+    }
     for (; i < pairs; ++i, digit += 2) {
         put(HexPairsToBytes(digit[0], digit[1]) ^ key_at[kp] ^ salt_at[sp] ^ first_key);
         first_key = 0;

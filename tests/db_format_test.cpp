@@ -102,7 +102,7 @@ TEST(DbTable, SchemaChecks) {
     EXPECT_TRUE(Table::Create(std::vector<FieldDef>(1, {std::string(255, 'x'), FieldKind::Text})));
     std::vector<FieldDef> many;
     for (int i = 0; i < 256; ++i) {
-        many.push_back({"f" + std::to_string(i), FieldKind::Text});
+        many.push_back({std::to_string(i) + "f", FieldKind::Text});
     }
     EXPECT_FALSE(Table::Create(many));
     many.pop_back();

@@ -34,7 +34,8 @@ struct Raised : std::runtime_error {
 };
 
 TEST(FatalError, ReachesTheInstalledHandler) {
-    auto old = SetFatalErrorHandler([](int code, std::string_view msg) { throw Raised(code, msg); });
+    auto old =
+        SetFatalErrorHandler([](int code, std::string_view msg) { throw Raised(code, msg); });
     try {
         RaiseFatalError(5, "boom");
         FAIL() << "RaiseFatalError returned";
@@ -47,7 +48,8 @@ TEST(FatalError, ReachesTheInstalledHandler) {
 
 TEST(FatalErrorDeathTest, EndsTheProcessWithoutHandler) {
     auto old = SetFatalErrorHandler(nullptr);
-    EXPECT_EXIT(RaiseFatalError(0, "x"), [](int st) { return st != 0; }, "");
+    EXPECT_EXIT(
+        RaiseFatalError(0, "x"), [](int st) { return st != 0; }, "");
     SetFatalErrorHandler(old);
 }
 

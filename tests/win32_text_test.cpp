@@ -49,10 +49,23 @@ TEST(GbkConversion, RefusesCharactersGbkCannotHold) {
         L"\U0001F600",    // outside the basic plane (a surrogate pair)
         L"x\xD800y",      // a lone surrogate
         std::wstring_view(L"a\0b", 3),  // a 0 character would cut the text
+        L"5\u20AC",  // the euro sign: a single byte 0x80 in code page 936, no double-byte form
     };
     for (std::wstring_view w : refused) {
         EXPECT_FALSE(WideToGbkStrict(w).has_value()) << "length " << w.size();
     }
+}
+
+TEST(GbkConversion, DoubleByteShapeOfTexts) {
+    EXPECT_TRUE(IsDoubleByteWellFormed(""));
+    EXPECT_TRUE(
+        IsDoubleByteWellFormed("a\xD6\xD0"
+                               "b\xA1\xA1"));
+    EXPECT_TRUE(IsDoubleByteWellFormed("\x81\x40"));  // the lowest trail byte
+    EXPECT_FALSE(IsDoubleByteWellFormed("\x80"));     // the single-byte euro sign
+    EXPECT_FALSE(IsDoubleByteWellFormed("ab\xD6"));   // a cut double-byte character
+    EXPECT_FALSE(IsDoubleByteWellFormed("\xD6\x7F"));
+    EXPECT_FALSE(IsDoubleByteWellFormed("\xD6\x20"));
 }
 
 TEST(GbkConversion, ShowingStopsAtZeroAndNeverFails) {

@@ -56,8 +56,29 @@ inline WideSecret GbkToWide(std::string_view gbk) {
     return out;
 }
 
+// True when every byte of 0x80 or more starts a double-byte character with a valid trail byte, as
+// the program's text routines take it. Code page 936 also has the single byte 0x80 for the euro
+// sign, which those routines would pair with the byte after it; such a text is refused.
+inline bool IsDoubleByteWellFormed(std::string_view gbk) noexcept {
+    for (std::size_t i = 0; i < gbk.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(gbk[i]);
+        if (lead < 0x80) {
+            continue;
+        }
+        if (lead == 0x80 || lead == 0xFF || i + 1 >= gbk.size()) {
+            return false;
+        }
+        const auto trail = static_cast<unsigned char>(gbk[++i]);
+        if (trail < 0x40 || trail == 0x7F || trail == 0xFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // UTF-16 to GBK bytes, strictly: nothing when a character has no GBK form (no best-fit look-alike,
-// no "?" in its place) or when the text holds a 0 character. The round trip is checked as well,
+// no "?" in its place), when the text holds a 0 character, or when a character would become a
+// single byte of 0x80 or more. The round trip is checked as well,
 // so a system whose tables map a character loosely is caught too.
 inline std::optional<SecureString> WideToGbkStrict(std::wstring_view wide) {
     SecureString out;
@@ -80,6 +101,9 @@ inline std::optional<SecureString> WideToGbkStrict(std::wstring_view wide) {
     const int m = WideCharToMultiByte(kGbkCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), in_len,
                                       out.data(), n, nullptr, &used_default);
     if (m != n || used_default) {
+        return std::nullopt;
+    }
+    if (!IsDoubleByteWellFormed(out.view())) {
         return std::nullopt;
     }
     const WideSecret back = GbkToWide(out.view());

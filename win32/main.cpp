@@ -35,11 +35,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     static ob::win32::Win32Platform platform(instance);
     ob::SetPlatform(&platform);
     ob::SetFatalErrorHandler(&ob::ShowFatalErrorAndExit);
-#ifdef OB_HAVE_PASSWORD_PROMPT_HOOK
     ob::SetPasswordPromptHandler(&AskDatabasePassword);
-#else
-    (void)&AskDatabasePassword;
-#endif
 
     const int result = ob::RunProgram();
     ob::win32::DestroyHiddenOwner();

@@ -43,6 +43,7 @@ std::optional<SecureString> RunTextDialog(const DialogSpec& spec) {
     if (!spec.has_status) {
         used = no_status;
     }
+    // The kind is not looked at for the front end's own dialogs.
     const WindowTemplate tmpl = {
         WindowKind::SignIn,        spec.caption, 362,  138 + row,
         /*minimize_box=*/false,

@@ -218,6 +218,24 @@ LRESULT CALLBACK DigitsEditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_
     return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
+// Overwrites the text of every edit box in place before the boxes go, so that a typed password
+// does not stay behind in the memory the controls free, and drops their undo copies.
+void ScrubEditBoxes(const Host& h) {
+    for (std::size_t i = 0; i < h.controls.size(); ++i) {
+        HWND w = h.controls[i];
+        if (ControlAt(h, i).kind != ControlKind::Edit || w == nullptr) {
+            continue;
+        }
+        const int n = GetWindowTextLengthW(w);
+        if (n > 0) {
+            const std::wstring filler(static_cast<std::size_t>(n), L' ');
+            SetWindowTextW(w, filler.c_str());
+        }
+        SetWindowTextW(w, L"");
+        SendMessageW(w, EM_EMPTYUNDOBUFFER, 0, 0);
+    }
+}
+
 void ApplyLayout(Host& h) {
     const auto& controls = h.cls.tmpl->controls;
     for (std::size_t i = 0; i < controls.size(); ++i) {
@@ -554,6 +572,9 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 auto fn = h->cls.handlers.destroying;
                 CallHandler(ref, [&] { fn(ref); });
             }
+            if (Host* live = HostOf(hwnd)) {
+                ScrubEditBoxes(*live);
+            }
             return 0;
         }
         case WM_NCDESTROY: {
@@ -627,8 +648,8 @@ bool SetupWindowHost(HINSTANCE instance, WNDPROC hidden_owner_proc) {
     if (RegisterClassExW(&oc) == 0) {
         return false;
     }
-    g_hidden_owner = CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClassName, L"Obrellin", WS_POPUP, 0, 0,
-                                     0, 0, nullptr, nullptr, instance, nullptr);
+    g_hidden_owner = CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClassName, L"", WS_POPUP, 0, 0, 0, 0,
+                                     nullptr, nullptr, instance, nullptr);
     return g_hidden_owner != nullptr;
 }
 

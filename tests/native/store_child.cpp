@@ -46,6 +46,7 @@ int Add(const char* path, const char* password, int n, const std::string& prefix
         return 3;
     }
     // Both writers start together once the parent creates the signal file.
+    std::srand(static_cast<unsigned>(getpid()));
     const std::string go = std::string(path) + ".go";
     for (int i = 0; i < 10000 && access(go.c_str(), F_OK) != 0; ++i) {
         usleep(1000);
@@ -57,6 +58,8 @@ int Add(const char* path, const char* password, int n, const std::string& prefix
         if (AddRecord(v) != 1) {
             return 4;
         }
+        // Paced like a person adding entries, so that the other writer gets its turns.
+        usleep(static_cast<useconds_t>(1000 * (std::rand() % 12)));
     }
     CloseDatabase();
     return 0;

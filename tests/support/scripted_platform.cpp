@@ -85,9 +85,10 @@ void ScriptedPlatform::SetStrictMessageBoxes(bool strict) {
     strict_boxes_ = strict;
 }
 
-void ScriptedPlatform::QueueInputBox(std::optional<std::string> answer) {
+void ScriptedPlatform::QueueInputBox(std::optional<std::string> answer,
+                                     std::function<void()> while_shown) {
     std::lock_guard lock(mu_);
-    input_answers_.push_back(std::move(answer));
+    input_answers_.push_back({std::move(answer), std::move(while_shown)});
 }
 
 void ScriptedPlatform::QueuePasswordPrompt(std::optional<std::string> answer) {
@@ -547,6 +548,11 @@ bool ScriptedPlatform::WaitForIdle(std::chrono::milliseconds timeout) {
         timeout);
 }
 
+int ScriptedPlatform::ThreadsStarted() const {
+    std::lock_guard lock(qmu_);
+    return threads_started_;
+}
+
 int ScriptedPlatform::RunningThreads() const {
     std::lock_guard lock(qmu_);
     return running_threads_;
@@ -573,6 +579,7 @@ bool ScriptedPlatform::StartThread(std::function<void()> fn) {
         return false;
     }
     ++running_threads_;
+    ++threads_started_;
     threads_.emplace_back([this, fn = std::move(fn)] {
         try {
             fn();
@@ -668,7 +675,7 @@ int ScriptedPlatform::MessageBox(std::string_view text, std::string_view caption
 int ScriptedPlatform::InputBox(std::string_view prompt, std::string_view caption,
                                std::string_view initial, SecureString& var, int mode) {
     RequireUiThread("InputBox");
-    std::optional<std::string> answer;
+    InputAnswer answer;
     {
         std::lock_guard lock(mu_);
         input_calls_.push_back(
@@ -681,10 +688,13 @@ int ScriptedPlatform::InputBox(std::string_view prompt, std::string_view caption
         input_answers_.pop_front();
     }
     Pump();
-    if (!answer) {
+    if (answer.while_shown) {
+        answer.while_shown();
+    }
+    if (!answer.text) {
         return 0;
     }
-    var = SecureString(*answer);
+    var = SecureString(*answer.text);
     return 1;
 }
 

@@ -100,8 +100,10 @@ class ScriptedPlatform final : public Platform {
     // such a box is a test failure.
     void SetStrictMessageBoxes(bool strict);
 
-    // Input box answers in order: a text confirms, nothing cancels.
-    void QueueInputBox(std::optional<std::string> answer);
+    // Input box answers in order: a text confirms, nothing cancels. while_shown runs on the
+    // user-interface thread while the box is up.
+    void QueueInputBox(std::optional<std::string> answer,
+                       std::function<void()> while_shown = nullptr);
     // Password prompt answers in order: a text confirms, nothing cancels.
     void QueuePasswordPrompt(std::optional<std::string> answer);
     // Pop-up menu answers in order: the 1-based chosen item, 0 for none.
@@ -177,6 +179,7 @@ class ScriptedPlatform final : public Platform {
     // Pumps until every worker thread has ended and no UI work is queued; false on timeout.
     bool WaitForIdle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     int RunningThreads() const;
+    int ThreadsStarted() const;
     // From now on RunOnUiThread refuses work, and waiting workers get false.
     void Shutdown();
     bool IsShutDown() const;
@@ -260,7 +263,11 @@ class ScriptedPlatform final : public Platform {
     mutable std::mutex mu_;
     std::deque<ExpectedBox> boxes_;
     bool strict_boxes_ = true;
-    std::deque<std::optional<std::string>> input_answers_;
+    struct InputAnswer {
+        std::optional<std::string> text;
+        std::function<void()> while_shown;
+    };
+    std::deque<InputAnswer> input_answers_;
     std::deque<std::optional<std::string>> password_answers_;
     std::deque<int> menu_answers_;
     std::deque<int> selection_answers_;
@@ -278,6 +285,7 @@ class ScriptedPlatform final : public Platform {
     std::deque<std::shared_ptr<Work>> queue_;
     bool shut_down_ = false;
     int running_threads_ = 0;
+    int threads_started_ = 0;
     std::vector<std::thread> threads_;
 };
 
