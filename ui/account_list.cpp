@@ -43,8 +43,24 @@ struct StoredRow {
     std::uint64_t record_id = 0;
 };
 
-// The model: user-interface thread only.
-std::vector<Row> g_rows;
+// The model: the rows in the batches they came in, each built on its rebuild's thread, so that
+// taking one over costs the user-interface thread no copying. User-interface thread only.
+struct Batch {
+    int first;  // index of its first row in the list
+    std::vector<Row> rows;
+};
+std::vector<Batch> g_batches;
+int g_row_count = 0;
+
+const Row* RowAt(int row) {
+    if (row < 0 || row >= g_row_count) {
+        return nullptr;
+    }
+    auto it = std::upper_bound(g_batches.begin(), g_batches.end(), row,
+                               [](int r, const Batch& b) { return r < b.first; });
+    --it;  // the last batch that starts at or before row
+    return &it->rows[static_cast<std::size_t>(row - it->first)];
+}
 
 std::mutex g_database_work;
 // The window whose list is rebuilt; 0 when there is none. Changed under g_database_work.
@@ -110,9 +126,10 @@ void WalkTable(std::uint64_t generation) {
     // Remove all rows first, so the selection goes at once. The old rows are wiped and freed on
     // this thread, not on the user-interface thread (for a large list that is most of the
     // clearing), once the first new rows are shown.
-    std::vector<Row> old_rows;
+    std::vector<Batch> old_rows;
     if (!HandOver(generation, [&old_rows](WindowRef w) {
-            old_rows.swap(g_rows);
+            old_rows.swap(g_batches);
+            g_row_count = 0;
             ThePlatform().ListSetRowCount(w, kListControl, 0);
         })) {
         return;
@@ -161,20 +178,17 @@ void WalkTable(std::uint64_t generation) {
                 }
                 rows[k].record_id = stored[k].record_id;
             }
-            if (!HandOver(generation, [&rows, n](WindowRef w) {
-                    if (g_rows.empty()) {
-                        // At most n rows come: no reallocation moves rows on this thread later.
-                        g_rows.reserve(static_cast<std::size_t>(n));
-                    }
-                    g_rows.insert(g_rows.end(), std::make_move_iterator(rows.begin()),
-                                  std::make_move_iterator(rows.end()));
-                    ThePlatform().ListSetRowCount(w, kListControl, static_cast<int>(g_rows.size()));
+            if (!HandOver(generation, [&rows](WindowRef w) {
+                    const int added = static_cast<int>(rows.size());
+                    g_batches.push_back({g_row_count, std::move(rows)});
+                    g_row_count += added;
+                    ThePlatform().ListSetRowCount(w, kListControl, g_row_count);
                 })) {
                 return;
             }
             batch_rows = std::min(batch_rows * 2, kMaxBatchRows);
             if (!old_rows.empty()) {
-                old_rows = std::vector<Row>();
+                old_rows = std::vector<Batch>();
             }
         }
         if (resume_id == 0) {
@@ -216,10 +230,8 @@ int SelectedRow() {
 }
 
 std::uint64_t RecordIdOfRow(int row) {
-    if (row < 0 || static_cast<std::size_t>(row) >= g_rows.size()) {
-        return 0;
-    }
-    return g_rows[static_cast<std::size_t>(row)].record_id;
+    const Row* r = RowAt(row);
+    return r != nullptr ? r->record_id : 0;
 }
 
 std::unique_lock<std::mutex> DatabaseWorkLock() {
@@ -228,26 +240,29 @@ std::unique_lock<std::mutex> DatabaseWorkLock() {
 
 void AttachAccountList(WindowRef w) {
     ++g_generation;
-    g_rows.clear();
+    g_batches.clear();
+    g_row_count = 0;
     g_window.store(w);
 }
 
 void DetachAccountList() {
     g_window.store(0);
     ++g_generation;
-    std::vector<Row>().swap(g_rows);  // wipes every deciphered value and frees the storage
+    std::vector<Batch>().swap(g_batches);  // wipes every deciphered value and frees the storage
+    g_row_count = 0;
 }
 
 int AccountListRowCount() {
-    return static_cast<int>(g_rows.size());
+    return g_row_count;
 }
 
 std::string_view AccountListCell(int row, int column) {
-    if (row < 0 || static_cast<std::size_t>(row) >= g_rows.size() || column < 0 || column > 4) {
+    const Row* r = RowAt(row);
+    if (r == nullptr || column < 0 || column > 4) {
         return {};
     }
-    const Row& r = g_rows[static_cast<std::size_t>(row)];
-    return column == 0 ? std::string_view(r.number) : r.cells[column - 1].view();
+    return column == 0 ? std::string_view(r->number)
+                       : r->cells[static_cast<std::size_t>(column - 1)].view();
 }
 
 }  // namespace ob
