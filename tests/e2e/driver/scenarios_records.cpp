@@ -315,6 +315,12 @@ void AddWithRandomPassword() {
     if (stored != expect) {
         Fail(L"the file holds" + RowsText(stored) + L"\n    expected" + RowsText(expect));
     }
+    std::wstring found;
+    if (RunFixtureTool(
+            {L"raw-contains", p.DatabasePath().wstring(), url, account, password, remark},
+            &found) == 0) {
+        Fail(L"the database file holds readably: " + found);
+    }
 }
 
 void AddWindowKeysAndTemplate() {
