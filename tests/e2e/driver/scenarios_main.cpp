@@ -21,8 +21,10 @@ void ListShowsRows() {
     p.Start();
     SignInWindow s = WaitSignIn(p);
     ExpectTemplateRect(s.window, 379, 68, L"the sign-in window");
+    ExpectFrame(s.window, false, false, L"the sign-in window");
     HWND main = SignIn(p, kPassword);
     ExpectTemplateRect(main, 576, 413, L"the main window");
+    ExpectFrame(main, true, true, L"the main window");
     HWND list = MainList(p, main);
     auto want = fixture::ExpectedRows(fixture::Records());
     WaitRows(p, list, want);

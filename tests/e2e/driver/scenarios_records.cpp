@@ -225,6 +225,7 @@ AddWindow OpenAddWindow(Program& p, HWND main, HWND list, POINT at) {
     AddWindow a{};
     a.window = p.WaitWindow(kAddTitle);
     ExpectTemplateRect(a.window, 405, 222, L"the add-record window");
+    ExpectFrame(a.window, false, false, L"the add-record window");
     a.url = EditAt(p, a.window, 56, 16);
     a.account = EditAt(p, a.window, 56, 48);
     a.password = EditAt(p, a.window, 56, 80);
