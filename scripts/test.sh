@@ -28,30 +28,41 @@ count_ctest() {
   failed=$((failed + f))
 }
 
-run_stage() {
-  local name=$1 preset=$2
-  echo "== $name: configure and build ($preset)"
+build_preset() {
+  local preset=$1
+  echo "== build ($preset)"
   if ! cmake --preset "$preset" >"$logdir/$preset-configure.log" 2>&1 ||
      ! cmake --build --preset "$preset" -j "$jobs" >"$logdir/$preset-build.log" 2>&1; then
-    echo "!! $name: build failed, see $logdir/$preset-*.log"
+    echo "!! build of $preset failed, see $logdir/$preset-*.log"
     tail -n 40 "$logdir/$preset-configure.log" "$logdir/$preset-build.log" 2>/dev/null
-    failures+=("$name (build)")
+    failures+=("$preset (build)")
     failed=$((failed + 1))
-    return
+    return 1
   fi
-  echo "== $name: tests"
+}
+
+test_preset() {
+  local name=$1 preset=$2
+  echo "== tests: $name"
   ctest --preset "$preset" -j "$jobs" --timeout 900 2>&1 | tee "$logdir/$preset-test.log" | tail -n 15
   if ! count_ctest "$logdir/$preset-test.log" || grep -qE '[1-9][0-9]* tests? failed out of' "$logdir/$preset-test.log"; then
     failures+=("$name")
   fi
 }
 
-run_stage "native" native
-run_stage "native ASan+UBSan" native-asan
-run_stage "native TSan" native-tsan
-run_stage "Windows build under Wine" windows
+# The Windows build comes first: native tests check that files move between the two builds.
+built=()
+for preset in windows native native-asan native-tsan; do
+  build_preset "$preset" && built+=("$preset")
+done
+has() { local x; for x in "${built[@]}"; do [ "$x" = "$1" ] && return 0; done; return 1; }
 
-if [ -x tests/e2e/run-e2e.sh ]; then
+has native && test_preset "native" native
+has native-asan && test_preset "native ASan+UBSan" native-asan
+has native-tsan && test_preset "native TSan" native-tsan
+has windows && test_preset "Windows build under Wine" windows
+
+if has windows && [ -x tests/e2e/run-e2e.sh ]; then
   echo "== end-to-end under Wine + Xvfb"
   bash tests/e2e/run-e2e.sh 2>&1 | tee "$logdir/e2e.log" | tail -n 25
   line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$logdir/e2e.log" | tail -n 1)

@@ -45,8 +45,11 @@ struct OpenDb {
     std::optional<Key> key;  // while a protected database is open
     std::size_t pos = 0;
     Clock::time_point opened_at;
+    // The file's bytes as last read or written: its storage is reused by the next write.
+    std::vector<std::uint8_t> file_buffer;
 
     explicit OpenDb(Table t) : table(std::move(t)) {}
+    ~OpenDb() { SecureWipe(file_buffer.data(), file_buffer.capacity()); }
 };
 
 // The content a writer found in the file when another process had changed it.
@@ -277,6 +280,7 @@ int OpenImpl(const std::filesystem::path& path, std::optional<std::string_view> 
     db->full = full;
     db->header = header;
     db->header_bytes = HeaderBytesOf(bytes);
+    db->file_buffer = std::move(bytes);
     if (header.protection == Protection::Password) {
         db->key = a.key;
     }
@@ -306,13 +310,19 @@ enum class Base { Same, Reloaded, Failed };
 // Under the write lock: whether the file is still what this process last read or wrote, and if
 // another process has changed it, its newer content (read with the key this process holds).
 Base CheckFile(const OpenDb& db, std::optional<Fresh>& fresh) {
+    // Every write stamps the header with a fresh nonce, so an unchanged header and size tell
+    // that nobody wrote since; only otherwise is the whole file read.
     std::vector<std::uint8_t> bytes;
-    if (fileio::ReadWholeFile(db.path, bytes) != fileio::ReadResult::Ok) {
+    std::uint64_t size = 0;
+    if (!ReadFileHead(db.path, kHeaderSize, bytes, size)) {
         return Base::Failed;
     }
-    if (bytes.size() == db.header.FileSize() &&
+    if (size == db.header.FileSize() && bytes.size() == kHeaderSize &&
         std::memcmp(bytes.data(), db.header_bytes.data(), kHeaderSize) == 0) {
         return Base::Same;
+    }
+    if (fileio::ReadWholeFile(db.path, bytes) != fileio::ReadResult::Ok) {
+        return Base::Failed;
     }
     std::optional<Header> h = ParseHeader(bytes);
     if (!h) {
@@ -335,15 +345,15 @@ Base CheckFile(const OpenDb& db, std::optional<Fresh>& fresh) {
 }
 
 // Writes table as the file's next version: durable on success. written gets its header.
-bool Commit(const OpenDb& db, const Table& table, Header h, std::uint64_t base_counter,
-            const Key* key, Header& written, HeaderBytes& written_bytes) {
+bool Commit(OpenDb& db, const Table& table, Header h, std::uint64_t base_counter, const Key* key,
+            Header& written, HeaderBytes& written_bytes) {
     h.change_counter = base_counter + 1;
-    std::optional<std::vector<std::uint8_t>> file = EncodeFile(table, h, key);
-    if (!file || !fileio::AtomicReplace(db.path, *file)) {
+    std::vector<std::uint8_t>& file = db.file_buffer;
+    if (!EncodeFileInto(table, h, key, file) || !fileio::AtomicReplace(db.path, file)) {
         return false;
     }
-    written_bytes = HeaderBytesOf(*file);
-    written = *ParseHeader(*file);
+    written_bytes = HeaderBytesOf(file);
+    written = *ParseHeader(file);
     return true;
 }
 

@@ -359,32 +359,44 @@ Table Table::WithoutDeleted() const {
     t.counts_offset_ = counts_offset_;
     t.next_id_ = next_id_;
     t.min_record_size_ = min_record_size_;
+    const std::size_t nf = fields_.size();
     const std::size_t prefix = counts_offset_ + 12;
+    auto end_of = [&](std::size_t i) {
+        return i + 1 < records_.size() ? records_[i + 1].offset : body_.size();
+    };
     std::size_t keep = prefix, kept = 0;
     for (std::size_t i = 0; i < records_.size(); ++i) {
         if (!Deleted(i)) {
-            const std::size_t end = i + 1 < records_.size() ? records_[i + 1].offset : body_.size();
-            keep += end - records_[i].offset;
+            keep += end_of(i) - records_[i].offset;
             ++kept;
         }
     }
     t.body_.reserve(keep);
     t.body_.assign(body_.begin(), body_.begin() + static_cast<std::ptrdiff_t>(prefix));
     t.records_.reserve(kept);
-    t.values_.reserve(kept * fields_.size());
-    const std::size_t nf = fields_.size();
-    for (std::size_t i = 0; i < records_.size(); ++i) {
+    t.values_.reserve(kept * nf);
+    // Records that stay are copied in runs: one copy for every stretch between marked ones.
+    std::size_t i = 0;
+    while (i < records_.size()) {
         if (Deleted(i)) {
+            ++i;
             continue;
         }
-        const std::size_t begin = records_[i].offset;
-        const std::size_t end = i + 1 < records_.size() ? records_[i + 1].offset : body_.size();
+        const std::size_t first = i;
+        while (i < records_.size() && !Deleted(i)) {
+            ++i;
+        }
+        const std::size_t begin = records_[first].offset;
+        const std::size_t end = end_of(i - 1);
         const std::size_t at = t.body_.size();
         t.body_.insert(t.body_.end(), body_.begin() + static_cast<std::ptrdiff_t>(begin),
                        body_.begin() + static_cast<std::ptrdiff_t>(end));
-        t.records_.push_back({records_[i].id, static_cast<std::uint32_t>(at)});
-        for (std::size_t k = 0; k < nf; ++k) {
-            t.values_.push_back(static_cast<std::uint32_t>(values_[i * nf + k] - begin + at));
+        for (std::size_t r = first; r < i; ++r) {
+            t.records_.push_back(
+                {records_[r].id, static_cast<std::uint32_t>(records_[r].offset - begin + at)});
+            for (std::size_t k = 0; k < nf; ++k) {
+                t.values_.push_back(static_cast<std::uint32_t>(values_[r * nf + k] - begin + at));
+            }
         }
     }
     t.WriteCounts();
@@ -417,11 +429,12 @@ std::uint64_t KeyDerivationCount() noexcept {
     return g_derivations.load(std::memory_order_relaxed);
 }
 
-std::optional<std::vector<std::uint8_t>> EncodeFile(const Table& table, Header h, const Key* key) {
+bool EncodeFileInto(const Table& table, Header h, const Key* key, std::vector<std::uint8_t>& out) {
     const std::span<const std::uint8_t> body = table.Body();
     const bool sealed = h.protection == Protection::Password;
     if (sealed && key == nullptr) {
-        return std::nullopt;
+        out.clear();
+        return false;
     }
     if (!sealed) {
         h.iterations = 0;
@@ -429,32 +442,41 @@ std::optional<std::vector<std::uint8_t>> EncodeFile(const Table& table, Header h
     }
     h.body_size = body.size();
     if (!crypto::RandomBytes(h.nonce)) {
-        return std::nullopt;
+        out.clear();
+        return false;
     }
     const HeaderBytes header = EncodeHeader(h);
-    std::vector<std::uint8_t> out;
     try {
         out.resize(h.FileSize());
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        out.clear();
+        return false;
     }
     std::memcpy(out.data(), header.data(), kHeaderSize);
     const std::span<std::uint8_t> out_body(out.data() + kHeaderSize, body.size());
+    bool ok = false;
     if (sealed) {
         const std::span<std::uint8_t, kTagTrailerSize> tag(out.data() + kHeaderSize + body.size(),
                                                            kTagTrailerSize);
-        if (!crypto::AesGcmSeal(key->bytes, h.nonce, header, body, out_body, tag)) {
-            return std::nullopt;
-        }
+        ok = crypto::AesGcmSeal(key->bytes, h.nonce, header, body, out_body, tag);
     } else {
         if (!body.empty()) {
             std::memcpy(out_body.data(), body.data(), body.size());
         }
         const std::span<std::uint8_t, kShaTrailerSize> sum(out.data() + kHeaderSize + body.size(),
                                                            kShaTrailerSize);
-        if (!crypto::Sha256(std::span(out.data(), kHeaderSize + body.size()), sum)) {
-            return std::nullopt;
-        }
+        ok = crypto::Sha256(std::span(out.data(), kHeaderSize + body.size()), sum);
+    }
+    if (!ok) {
+        out.clear();
+    }
+    return ok;
+}
+
+std::optional<std::vector<std::uint8_t>> EncodeFile(const Table& table, Header h, const Key* key) {
+    std::vector<std::uint8_t> out;
+    if (!EncodeFileInto(table, h, key, out)) {
+        return std::nullopt;
     }
     return out;
 }

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/secure.h"
@@ -47,7 +48,24 @@ inline constexpr std::size_t kMaxFieldNameSize = 255;
 
 enum class Protection : std::uint8_t { None = 0, Password = 1 };
 
-using SecureBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
+// Wipes like WipingAllocator, and leaves new elements uninitialised (a buffer about to be filled
+// by a cipher need not be zeroed first).
+template <class T>
+struct WipingUninitAllocator : WipingAllocator<T> {
+    WipingUninitAllocator() noexcept = default;
+    template <class U>
+    WipingUninitAllocator(const WipingUninitAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... A>
+    void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+};
+
+using SecureBytes = std::vector<std::uint8_t, WipingUninitAllocator<std::uint8_t>>;
 
 // A 256-bit key, wiped when it dies.
 struct Key {
@@ -154,6 +172,8 @@ std::uint64_t KeyDerivationCount() noexcept;
 // from h; the nonce fresh from the system's generator and the body size from the table). key is
 // needed for a protected file. Nothing on a failure of the generator or the cipher.
 std::optional<std::vector<std::uint8_t>> EncodeFile(const Table& table, Header h, const Key* key);
+// The same into out, whose storage is reused; false (out emptied) on failure.
+bool EncodeFileInto(const Table& table, Header h, const Key* key, std::vector<std::uint8_t>& out);
 
 // The table held in a whole file whose header h was parsed from it: checks the size, then the
 // seal (with key) or the checksum. Nothing for a damaged file or a wrong key.

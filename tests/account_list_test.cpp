@@ -14,6 +14,11 @@ namespace {
 
 using AccountList = MainWindowTest;
 
+// prefix followed by n in decimal.
+std::string Numbered(std::string prefix, int n) {
+    return prefix.append(std::to_string(n));
+}
+
 TEST_F(AccountList, EmptyTableGivesAnEmptyListAndNoMessage) {
     db.WriteAccounts({});
     OpenMain();
@@ -48,7 +53,7 @@ TEST_F(AccountList, RecordUnderAnotherKeyShowsItsNumberAndFourEmptyCells) {
 TEST_F(AccountList, RowNumbersArePlainDecimals) {
     std::vector<PlainRecord> accounts;
     for (int i = 0; i < 12; ++i) {
-        accounts.push_back({"u" + std::to_string(i), "a", "p", "r"});
+        accounts.push_back({Numbered("u", i), "a", "p", "r"});
     }
     db.WriteAccounts(accounts);
     OpenMain();
@@ -72,7 +77,7 @@ TEST_F(AccountList, LargeTableArrivesInBatchesWholeAndInOrder) {
         if ((i >= 1000 && i < 7000) || i % 3 == 0) {
             records.push_back(unlisted);
         } else {
-            const PlainRecord p{"u" + std::to_string(i), "a" + std::to_string(i), "p", "r"};
+            const PlainRecord p{Numbered("u", i), Numbered("a", i), "p", "r"};
             // Stored without the cipher's cost per record: the rows then show empty cells, but
             // the number and the record identity still tell order and completeness.
             records.push_back({FieldValue::OfText(EncryptField(p.url, kFixturePassword)),
