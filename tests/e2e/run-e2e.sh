@@ -61,6 +61,8 @@ for n in $(seq 92 120); do
       [ -e "/tmp/.X11-unix/X$n" ] && break
       sleep 0.1
     done
+    # A display that another run took at the same moment makes our Xvfb give up at once.
+    sleep 0.3
     if kill -0 "$xvfb_pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
       display=":$n"
       break

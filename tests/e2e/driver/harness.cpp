@@ -490,6 +490,31 @@ void ExpectTemplateRect(HWND w, int width, int height, const std::wstring& what)
     }
 }
 
+void ExpectFrame(HWND w, bool minimize_box, bool taskbar, const std::wstring& what) {
+    LONG style = GetWindowLongW(w, GWL_STYLE);
+    LONG ex = GetWindowLongW(w, GWL_EXSTYLE);
+    bool has_taskbar = GetWindow(w, GW_OWNER) == nullptr && !(ex & WS_EX_TOOLWINDOW);
+    std::wstring wrong;
+    if ((style & WS_CAPTION) != WS_CAPTION || !(style & WS_SYSMENU)) {
+        wrong += L" no title bar with system menu;";
+    }
+    if (style & WS_THICKFRAME) {
+        wrong += L" resizable;";
+    }
+    if (style & WS_MAXIMIZEBOX) {
+        wrong += L" a maximise button;";
+    }
+    if (((style & WS_MINIMIZEBOX) != 0) != minimize_box) {
+        wrong += minimize_box ? L" no minimise button;" : L" a minimise button;";
+    }
+    if (has_taskbar != taskbar) {
+        wrong += taskbar ? L" no taskbar button;" : L" a taskbar button;";
+    }
+    if (!wrong.empty()) {
+        Fail(what + L" has" + wrong);
+    }
+}
+
 // ---- Program ----
 
 Program::Program(std::wstring scenario, const std::wstring& folder)

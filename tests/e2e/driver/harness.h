@@ -212,6 +212,11 @@ void SetScenarioDeadline(std::chrono::steady_clock::time_point t);
 // Fails unless the window has this outer size and stands centred on the screen.
 void ExpectTemplateRect(HWND w, int width, int height, const std::wstring& what);
 
+// Fails unless the window has a fixed frame with a title bar and system menu, no maximise button,
+// a minimise button exactly when asked, and a taskbar button exactly when asked (a window with
+// a taskbar button has no owner and is no tool window).
+void ExpectFrame(HWND w, bool minimize_box, bool taskbar, const std::wstring& what);
+
 // Waits until test() holds, polling; false after the time limit.
 bool WaitUntil(const std::function<bool()>& test, int timeout_ms, int poll_ms = 20);
 // Scales a time limit by the configured factor.

@@ -21,8 +21,10 @@ void ListShowsRows() {
     p.Start();
     SignInWindow s = WaitSignIn(p);
     ExpectTemplateRect(s.window, 379, 68, L"the sign-in window");
+    ExpectFrame(s.window, false, false, L"the sign-in window");
     HWND main = SignIn(p, kPassword);
     ExpectTemplateRect(main, 576, 413, L"the main window");
+    ExpectFrame(main, true, true, L"the main window");
     HWND list = MainList(p, main);
     auto want = fixture::ExpectedRows(fixture::Records());
     WaitRows(p, list, want);
@@ -52,11 +54,14 @@ void ListShowsRows() {
         Fail(L"a row is selected after the rebuild");
     }
     // The rows are deciphered for the window only: the file holds no readable account.
+    std::vector<std::wstring> args = {L"raw-contains", p.DatabasePath().wstring()};
     for (const fixture::PlainRecord& r : fixture::Records()) {
-        if (RunFixtureTool({L"raw-contains", p.DatabasePath().wstring(), r.password}, nullptr) ==
-            0) {
-            Fail(L"the database file holds the password " + Quote(r.password) + L" readably");
-        }
+        args.push_back(r.password);
+        args.push_back(r.account);
+    }
+    std::wstring found;
+    if (RunFixtureTool(args, &found) == 0) {
+        Fail(L"the database file holds readably: " + found);
     }
     ClickCloseButton(main);
     DWORD code = p.WaitExit();

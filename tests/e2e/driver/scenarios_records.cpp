@@ -225,6 +225,7 @@ AddWindow OpenAddWindow(Program& p, HWND main, HWND list, POINT at) {
     AddWindow a{};
     a.window = p.WaitWindow(kAddTitle);
     ExpectTemplateRect(a.window, 405, 222, L"the add-record window");
+    ExpectFrame(a.window, false, false, L"the add-record window");
     a.url = EditAt(p, a.window, 56, 16);
     a.account = EditAt(p, a.window, 56, 48);
     a.password = EditAt(p, a.window, 56, 80);
@@ -314,6 +315,12 @@ void AddWithRandomPassword() {
     std::vector<std::vector<std::wstring>> expect = {{url, account, password, remark}};
     if (stored != expect) {
         Fail(L"the file holds" + RowsText(stored) + L"\n    expected" + RowsText(expect));
+    }
+    std::wstring found;
+    if (RunFixtureTool(
+            {L"raw-contains", p.DatabasePath().wstring(), url, account, password, remark},
+            &found) == 0) {
+        Fail(L"the database file holds readably: " + found);
     }
 }
 
