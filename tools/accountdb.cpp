@@ -34,9 +34,9 @@ const char kHelp[] =
     "Creates and inspects the account database files of the password keeper.\n"
     "\n"
     "Commands:\n"
-    "  create PATH [--fields SPEC]\n"
+    "  create PATH [--fields LIST]\n"
     "      Makes an empty database without access password. Without --fields it has the\n"
-    "      four text fields of the program (URL, account, password, remark). SPEC is a\n"
+    "      four text fields of the program (URL, account, password, remark). LIST is a\n"
     "      comma-separated list of NAME or NAME:text or NAME:number. An existing file is\n"
     "      never overwritten.\n"
     "  info PATH [--password P]\n"
@@ -176,15 +176,15 @@ bool Gbk(const Arg& a, std::string& out) {
     return true;
 }
 
-std::optional<std::vector<db::FieldDef>> ParseFields(const std::string& spec) {
+std::optional<std::vector<db::FieldDef>> ParseFields(const std::string& list) {
     std::vector<db::FieldDef> fields;
     std::size_t start = 0;
-    while (start <= spec.size()) {
-        std::size_t end = spec.find(',', start);
+    while (start <= list.size()) {
+        std::size_t end = list.find(',', start);
         if (end == std::string::npos) {
-            end = spec.size();
+            end = list.size();
         }
-        std::string item = spec.substr(start, end - start);
+        std::string item = list.substr(start, end - start);
         db::FieldDef f;
         const std::size_t colon = item.rfind(':');
         if (colon != std::string::npos) {
@@ -216,16 +216,16 @@ std::string DescribeFields(const std::vector<db::FieldDef>& fields) {
 
 int Create(const Command& c) {
     if (c.positional.size() != 1 || c.password) {
-        return Fail("usage: accountdb create PATH [--fields SPEC]", kUsage);
+        return Fail("usage: accountdb create PATH [--fields LIST]", kUsage);
     }
     const Arg& path = c.positional[0];
     std::vector<db::FieldDef> fields = db::AccountFields();
     if (c.fields) {
-        std::string spec;
-        if (!Gbk(*c.fields, spec)) {
+        std::string list;
+        if (!Gbk(*c.fields, list)) {
             return kUsage;
         }
-        std::optional<std::vector<db::FieldDef>> parsed = ParseFields(spec);
+        std::optional<std::vector<db::FieldDef>> parsed = ParseFields(list);
         if (!parsed || !db::Table::Create(*parsed)) {
             return Fail("bad --fields '" + c.fields->shown +
                             "': give 1 to 255 distinct names, each NAME, NAME:text or NAME:number",

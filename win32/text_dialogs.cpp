@@ -14,7 +14,7 @@ constexpr std::string_view kEdit = "edit";
 constexpr std::string_view kOk = "ok";
 constexpr std::string_view kCancel = "cancel";
 
-struct DialogSpec {
+struct DialogLayout {
     std::string_view caption;
     std::string_view prompt;
     std::string_view initial;
@@ -27,32 +27,32 @@ struct DialogSpec {
 
 // Shows the dialog and returns the confirmed text, or nothing when it was cancelled or closed.
 // A text that GBK cannot hold is refused with a message and the dialog stays open.
-std::optional<SecureString> RunTextDialog(const DialogSpec& spec) {
-    const int row = spec.has_status ? 28 : 0;
+std::optional<SecureString> RunTextDialog(const DialogLayout& layout) {
+    const int row = layout.has_status ? 28 : 0;
     const ControlTemplate controls[] = {
-        {"prompt", ControlKind::Label, 12, 10, 330, 20, spec.prompt, kNoFlags},
-        {kEdit, ControlKind::Edit, 12, 34, 330, 24, spec.initial,
-         spec.masked ? static_cast<std::uint32_t>(kPasswordInput) : kNoFlags},
-        {"status", ControlKind::Label, 12, 64, 330, 20, spec.status, kNoFlags},
-        {kOk, ControlKind::Button, 142, 70 + row, 104, 28, spec.ok_text,
+        {"prompt", ControlKind::Label, 12, 10, 330, 20, layout.prompt, kNoFlags},
+        {kEdit, ControlKind::Edit, 12, 34, 330, 24, layout.initial,
+         layout.masked ? static_cast<std::uint32_t>(kPasswordInput) : kNoFlags},
+        {"status", ControlKind::Label, 12, 64, 330, 20, layout.status, kNoFlags},
+        {kOk, ControlKind::Button, 142, 70 + row, 104, 28, layout.ok_text,
          kDefaultButton | kCenterText},
-        {kCancel, ControlKind::Button, 254, 70 + row, 88, 28, spec.cancel_text, kCenterText},
+        {kCancel, ControlKind::Button, 254, 70 + row, 88, 28, layout.cancel_text, kCenterText},
     };
     std::span<const ControlTemplate> used(controls);
     const ControlTemplate no_status[] = {controls[0], controls[1], controls[3], controls[4]};
-    if (!spec.has_status) {
+    if (!layout.has_status) {
         used = no_status;
     }
     // The kind is not looked at for the front end's own dialogs.
     const WindowTemplate tmpl = {
-        WindowKind::SignIn,        spec.caption, 362,  138 + row,
+        WindowKind::SignIn,        layout.caption, 362,  138 + row,
         /*minimize_box=*/false,
         /*show_in_taskbar=*/false,
         /*esc_closes=*/true,       kEdit,        used, {},
     };
     std::optional<SecureString> result;
     WindowClass cls{&tmpl, WindowHandlers{}};
-    cls.handlers.clicked = [&result, &spec](WindowRef w, std::string_view control) {
+    cls.handlers.clicked = [&result, &layout](WindowRef w, std::string_view control) {
         if (control == kCancel) {
             RequestWindowDestroy(w);
             return;
@@ -65,7 +65,7 @@ std::optional<SecureString> RunTextDialog(const DialogSpec& spec) {
         std::optional<SecureString> text = WideToGbkStrict(typed.view());
         if (!text) {
             const WideSecret message = GbkToWide(kUnrepresentableText);
-            const WideSecret caption = GbkToWide(spec.caption);
+            const WideSecret caption = GbkToWide(layout.caption);
             MessageBoxW(WindowHandle(w), message.c_str(), caption.c_str(), MB_OK | MB_ICONWARNING);
             if (edit != nullptr) {
                 SetFocus(edit);
@@ -99,13 +99,13 @@ WideSecret WindowTextWide(HWND hwnd) {
 
 int RunInputBox(std::string_view prompt, std::string_view caption, std::string_view initial,
                 SecureString& var) {
-    DialogSpec spec;
-    spec.caption = caption;
-    spec.prompt = prompt;
-    spec.initial = initial;
-    spec.ok_text = "确认输入(&O)";
-    spec.cancel_text = "取消(&C)";
-    std::optional<SecureString> text = RunTextDialog(spec);
+    DialogLayout layout;
+    layout.caption = caption;
+    layout.prompt = prompt;
+    layout.initial = initial;
+    layout.ok_text = "确认输入(&O)";
+    layout.cancel_text = "取消(&C)";
+    std::optional<SecureString> text = RunTextDialog(layout);
     if (!text) {
         return 0;
     }
@@ -115,15 +115,15 @@ int RunInputBox(std::string_view prompt, std::string_view caption, std::string_v
 }
 
 std::optional<SecureString> RunPasswordPrompt(std::string_view status_line) {
-    DialogSpec spec;
-    spec.caption = "密码输入";
-    spec.prompt = "请输入数据库访问密码：";
-    spec.status = status_line;
-    spec.has_status = true;
-    spec.masked = true;
-    spec.ok_text = "确认(&O)";
-    spec.cancel_text = "取消(&C)";
-    return RunTextDialog(spec);
+    DialogLayout layout;
+    layout.caption = "密码输入";
+    layout.prompt = "请输入数据库访问密码：";
+    layout.status = status_line;
+    layout.has_status = true;
+    layout.masked = true;
+    layout.ok_text = "确认(&O)";
+    layout.cancel_text = "取消(&C)";
+    return RunTextDialog(layout);
 }
 
 }  // namespace ob::win32
