@@ -84,6 +84,16 @@ std::mutex g_mu;                 // guards everything below
 std::unique_ptr<OpenDb> g_db;    // the current database
 std::uint64_t g_generation = 0;  // grows at every open and close
 KeyCache g_cache;
+// The protected database of the last quick close, kept beside the cached key: the open that
+// follows the sign-in test takes it over without reading and deciphering the file again, as long
+// as the file's header is still the one it holds (every write gives the file a fresh header).
+std::unique_ptr<OpenDb> g_closed;
+
+// Empties both caches (under g_mu).
+void DropCaches() {
+    g_cache.Wipe();
+    g_closed.reset();
+}
 
 std::atomic<PasswordPromptHandler> g_prompt{nullptr};
 std::atomic<std::uint32_t> g_new_iterations{kDefaultKdfIterations};
@@ -219,13 +229,37 @@ std::string AttemptsLeftLine(int left) {
     return buf;
 }
 
+// Makes db the current database and puts its key in the cache (with the password's hash, when
+// there is one). 0 when another thread opened the same file meanwhile.
+int Install(std::unique_ptr<OpenDb> db, const PasswordHash* hash) {
+    std::lock_guard lock(g_mu);
+    if (g_db && SameFile(g_db->full, db->full)) {
+        return 0;  // another thread opened it meanwhile
+    }
+    db->opened_at = Now();
+    if (db->key && hash != nullptr) {
+        g_cache.held = true;
+        g_cache.full = db->full;
+        g_cache.salt = db->header.salt;
+        g_cache.iterations = db->header.iterations;
+        g_cache.password_hash = *hash;
+        g_cache.key = *db->key;
+        g_cache.filled_at = db->opened_at;
+    }
+    g_db = std::move(db);  // a different database that was open is closed by this
+    ++g_generation;
+    return 1;
+}
+
 int OpenImpl(const std::filesystem::path& path, std::optional<std::string_view> password) {
-    // The cache serves this one open at most: it leaves its slot now, whatever the outcome.
+    // The caches serve this one open at most: they leave their slots now, whatever the outcome.
     KeyCache cache;
+    std::unique_ptr<OpenDb> closed;
     {
         std::lock_guard lock(g_mu);
         std::swap(cache, g_cache);
         g_cache.Wipe();
+        closed = std::move(g_closed);
     }
     if (path.empty()) {
         return 0;
@@ -237,13 +271,28 @@ int OpenImpl(const std::filesystem::path& path, std::optional<std::string_view> 
             return 0;
         }
     }
+    const bool asking = password && *password == "?";
+    const std::string_view given = password ? *password : std::string_view{};
+    if (closed && !asking && !given.empty() && SameFile(closed->full, full)) {
+        PasswordHash hash{};
+        std::vector<std::uint8_t> head;
+        std::uint64_t size = 0;
+        if (HashPassword(given, hash) && CacheMatches(cache, full, closed->header, hash) &&
+            ReadFileHead(path, kHeaderSize, head, size) && head.size() == kHeaderSize &&
+            HeaderBytesOf(head) == closed->header_bytes && size == closed->header.FileSize()) {
+            closed->path = path;
+            closed->full = full;
+            closed->pos = 0;
+            return Install(std::move(closed), &hash);
+        }
+    }
+    closed.reset();
+
     std::vector<std::uint8_t> bytes;
     Header header;
     if (!ReadDatabaseFile(path, bytes, header)) {
         return 0;
     }
-    const bool asking = password && *password == "?";
-    const std::string_view given = password ? *password : std::string_view{};
 
     Attempt a;
     if (header.protection == Protection::None) {
@@ -284,23 +333,7 @@ int OpenImpl(const std::filesystem::path& path, std::optional<std::string_view> 
     if (header.protection == Protection::Password) {
         db->key = a.key;
     }
-    std::lock_guard lock(g_mu);
-    if (g_db && SameFile(g_db->full, full)) {
-        return 0;  // another thread opened it meanwhile
-    }
-    db->opened_at = Now();
-    if (db->key && a.hashed) {
-        g_cache.held = true;
-        g_cache.full = full;
-        g_cache.salt = header.salt;
-        g_cache.iterations = header.iterations;
-        g_cache.password_hash = a.hash;
-        g_cache.key = *db->key;
-        g_cache.filled_at = db->opened_at;
-    }
-    g_db = std::move(db);  // a different database that was open is closed by this
-    ++g_generation;
-    return 1;
+    return Install(std::move(db), a.hashed ? &a.hash : nullptr);
 }
 
 // --- Writing ---------------------------------------------------------------------------------
@@ -435,11 +468,13 @@ void CloseDatabase() {
     if (!g_db) {
         return;
     }
-    if (Now() - g_db->opened_at >= kQuickClose) {
-        g_cache.Wipe();
-    }
     closing = std::move(g_db);
     ++g_generation;
+    if (Now() - closing->opened_at >= kQuickClose) {
+        DropCaches();
+    } else if (closing->key && g_cache.held && SameFile(g_cache.full, closing->full)) {
+        g_closed = std::move(closing);
+    }
 }
 
 int IsDatabaseEncrypted(const std::filesystem::path& path) {
@@ -510,7 +545,7 @@ int SetDatabasePassword(std::string_view new_password) {
     db.header = written;
     db.header_bytes = written_bytes;
     db.key = std::move(key);
-    g_cache.Wipe();
+    DropCaches();
     return 1;
 }
 

@@ -19,6 +19,7 @@ constexpr std::size_t kNumberSize = 8;
 constexpr std::size_t kTextPrefixSize = 4;
 
 std::atomic<std::uint64_t> g_derivations{0};
+std::atomic<std::uint64_t> g_decodes{0};
 
 void Put16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -431,6 +432,10 @@ std::uint64_t KeyDerivationCount() noexcept {
     return g_derivations.load(std::memory_order_relaxed);
 }
 
+std::uint64_t FileDecodeCount() noexcept {
+    return g_decodes.load(std::memory_order_relaxed);
+}
+
 bool EncodeFileInto(const Table& table, Header h, const Key* key, std::vector<std::uint8_t>& out) {
     const std::span<const std::uint8_t> body = table.Body();
     const bool sealed = h.protection == Protection::Password;
@@ -485,6 +490,7 @@ std::optional<std::vector<std::uint8_t>> EncodeFile(const Table& table, Header h
 
 std::optional<Table> DecodeFile(std::span<const std::uint8_t> file, const Header& h,
                                 const Key* key) {
+    g_decodes.fetch_add(1, std::memory_order_relaxed);
     if (file.size() != h.FileSize()) {
         return std::nullopt;
     }

@@ -179,6 +179,8 @@ bool EncodeFileInto(const Table& table, Header h, const Key* key, std::vector<st
 // seal (with key) or the checksum. Nothing for a damaged file or a wrong key.
 std::optional<Table> DecodeFile(std::span<const std::uint8_t> file, const Header& h,
                                 const Key* key);
+// Number of files decoded so far (tests check that a file was or was not read again).
+std::uint64_t FileDecodeCount() noexcept;
 
 // The bytes of an empty, unprotected database with these fields (for the tool and tests);
 // nothing for an invalid schema.

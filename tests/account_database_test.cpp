@@ -707,6 +707,67 @@ TEST_F(StoreTest, DerivedKeyIsReusedOnceRightAfterTheSignInTest) {
     EXPECT_FALSE(db::KeyCacheHeldForTesting());
 }
 
+// The main window's open right after the sign-in test takes over what the test read, without
+// reading the file again, but only while the file is unchanged and for the same password.
+TEST_F(StoreTest, QuickReopenTakesOverTheTestedContentOnlyWhileTheFileIsUnchanged) {
+    const fs::path p = Filled(3, "pw-one");
+    auto decodes = [] { return db::FileDecodeCount(); };
+
+    ASSERT_EQ(OpenDatabase(p, "pw-one"), 1);
+    CloseDatabase();
+    std::uint64_t n = decodes();
+    ASSERT_EQ(OpenDatabase(p, "pw-one"), 1);
+    EXPECT_EQ(decodes(), n);
+    EXPECT_EQ(GetRecordCount(), 3);
+    EXPECT_EQ(Url(), "u1");  // at the first record, like any open
+    ASSERT_EQ(GoToRecord(3), 1);
+    EXPECT_EQ(Url(), "u3");
+    // What this process wrote before a quick close is what it takes over.
+    ASSERT_EQ(AddRecord(Rec("mine")), 1);
+    CloseDatabase();
+    n = decodes();
+    ASSERT_EQ(OpenDatabase(p, "pw-one"), 1);
+    EXPECT_EQ(decodes(), n);
+    EXPECT_EQ(GetRecordCount(), 4);
+    CloseDatabase();
+
+    // Another process wrote in between: the file is read anew.
+    {
+        OtherWriter other(p, "pw-one");
+        ASSERT_TRUE(other.table().Append(Rec("other")));
+        other.Write();
+    }
+    n = decodes();
+    ASSERT_EQ(OpenDatabase(p, "pw-one"), 1);
+    EXPECT_EQ(decodes(), n + 1);
+    EXPECT_EQ(GetRecordCount(), 5);
+    ASSERT_EQ(GoToRecord(5), 1);
+    EXPECT_EQ(Url(), "other");
+    CloseDatabase();
+
+    // Another password gets nothing, and the kept content is gone after that attempt.
+    EXPECT_EQ(OpenDatabase(p, "pw-onE"), 0);
+    n = decodes();
+    ASSERT_EQ(OpenDatabase(p, "pw-one"), 1);
+    EXPECT_EQ(decodes(), n + 1);
+    CloseDatabase();
+
+    // The file went away: the open fails.
+    const std::vector<std::uint8_t> bytes = FileBytes(p);
+    fs::remove(p);
+    EXPECT_EQ(OpenDatabase(p, "pw-one"), 0);
+    EXPECT_EQ(GetRecordCount(), 0);
+    WriteBytes(p, bytes);
+
+    // A database open for a while keeps nothing when it closes.
+    ASSERT_EQ(OpenDatabase(p, "pw-one"), 1);
+    g_clock_offset_s += 600;
+    CloseDatabase();
+    n = decodes();
+    ASSERT_EQ(OpenDatabase(p, "pw-one"), 1);
+    EXPECT_EQ(decodes(), n + 1);
+}
+
 // Files written by the other build: the native accountdb and the Windows one under Wine, each
 // with two accounts (fields enciphered under the access password, as the program stores
 // them) and then the access password set with the program's 600,000 iterations. Both builds
