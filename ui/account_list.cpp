@@ -23,12 +23,14 @@ namespace {
 constexpr std::string_view kListControl = "超级列表框1";
 constexpr std::array<std::string_view, 4> kFields = {"网址", "帐号", "密码", "备注"};
 
-// Rows handed over at once: the first batch is small so the first rows show at once, later ones
-// grow so that a large table costs the user-interface thread few hand-overs.
-constexpr std::size_t kFirstBatchRows = 64;
-constexpr std::size_t kMaxBatchRows = 1024;
-// Records read under one hold of the lock, so a table of mostly unlisted records does not keep a
-// delete or an add waiting long.
+// Rows handed over at once: the first hand-over is small so the first rows show at once, later
+// ones double so that a large table costs the user-interface thread few hand-overs (each one
+// updates the list control, which costs it milliseconds whatever the number of rows).
+constexpr std::size_t kFirstHandOverRows = 64;
+constexpr std::size_t kMaxHandOverRows = 16384;
+// Listed rows and records read under one hold of the lock, so that a delete or an add never
+// waits long for a rebuild.
+constexpr std::size_t kMaxRowsPerHold = 1024;
 constexpr std::int32_t kMaxPassesPerHold = 4096;
 
 struct Row {
@@ -147,12 +149,14 @@ void WalkTable(std::uint64_t generation) {
 
     std::int32_t pass = 0;
     int next_number = 1;
-    std::size_t batch_rows = kFirstBatchRows;
+    std::size_t hand_over_rows = kFirstHandOverRows;
     std::vector<StoredRow> stored;
+    std::vector<Row> ready;  // deciphered, not yet handed over
     while (pass < n) {
         stored.clear();
+        const std::size_t hold_rows = std::min(kMaxRowsPerHold, hand_over_rows - ready.size());
         const std::int32_t hold_end = pass + std::min(n - pass, kMaxPassesPerHold);
-        while (pass < hold_end && stored.size() < batch_rows) {
+        while (pass < hold_end && stored.size() < hold_rows) {
             if (!IsCurrent(generation)) {
                 return;
             }
@@ -169,24 +173,30 @@ void WalkTable(std::uint64_t generation) {
         const std::uint64_t resume_id = pass < n ? CurrentRecordId() : 0;
         lock.unlock();
 
-        if (!stored.empty()) {
-            std::vector<Row> rows(stored.size());
-            for (std::size_t k = 0; k < stored.size(); ++k) {
-                rows[k].number = std::to_string(next_number++);
-                for (std::size_t i = 0; i < kFields.size(); ++i) {
-                    rows[k].cells[i] = DecryptField(stored[k].values[i], key);
-                }
-                rows[k].record_id = stored[k].record_id;
+        const std::size_t before = ready.size();
+        if (ready.capacity() == 0) {
+            ready.reserve(hand_over_rows);
+        }
+        ready.resize(before + stored.size());
+        for (std::size_t k = 0; k < stored.size(); ++k) {
+            Row& row = ready[before + k];
+            row.number = std::to_string(next_number++);
+            for (std::size_t i = 0; i < kFields.size(); ++i) {
+                row.cells[i] = DecryptField(stored[k].values[i], key);
             }
-            if (!HandOver(generation, [&rows](WindowRef w) {
-                    const int added = static_cast<int>(rows.size());
-                    g_batches.push_back({g_row_count, std::move(rows)});
+            row.record_id = stored[k].record_id;
+        }
+        if (!ready.empty() && (ready.size() >= hand_over_rows || resume_id == 0)) {
+            if (!HandOver(generation, [&ready](WindowRef w) {
+                    const int added = static_cast<int>(ready.size());
+                    g_batches.push_back({g_row_count, std::move(ready)});
                     g_row_count += added;
                     ThePlatform().ListSetRowCount(w, kListControl, g_row_count);
                 })) {
                 return;
             }
-            batch_rows = std::min(batch_rows * 2, kMaxBatchRows);
+            ready = std::vector<Row>();
+            hand_over_rows = std::min(hand_over_rows * 2, kMaxHandOverRows);
             if (!old_rows.empty()) {
                 old_rows = std::vector<Batch>();
             }

@@ -206,13 +206,19 @@ void Win32Platform::ListSetRowCount(WindowRef w, std::string_view control, int r
             return 0;
         }
         const int count = rows < 0 ? 0 : rows;
+        const int before = ListView_GetItemCount(list);
         const int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
-        ListView_SetItemCountEx(list, count, LVSICF_NOSCROLL);
+        ListView_SetItemCountEx(list, count, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
         if (count == 0 || selected >= count) {
             ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
         }
-        // The rows are read afresh through the handlers; what they show may have changed.
-        InvalidateRect(list, nullptr, FALSE);
+        // The rows are read afresh through the handlers. Rows added below the visible ones change
+        // only the scroll bar, so the list is repainted only when what it shows may have changed:
+        // repainting on every step of a long rebuild would keep this thread busy.
+        const int last_shown = ListView_GetTopIndex(list) + ListView_GetCountPerPage(list);
+        if (count <= before || before <= last_shown) {
+            InvalidateRect(list, nullptr, FALSE);
+        }
         return 0;
     });
 }

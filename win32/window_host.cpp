@@ -421,9 +421,10 @@ bool RunCreated(WindowRef ref) {
     return true;
 }
 
+// The window paints from the message loop like any other, after the work already queued for it
+// (a list's first rows, for instance, which then show in its first painting).
 void MakeVisible(Host& h) {
     ShowWindow(h.hwnd, SW_SHOWNORMAL);
-    UpdateWindow(h.hwnd);
     SetForegroundWindow(h.hwnd);
 }
 
