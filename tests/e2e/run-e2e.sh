@@ -37,73 +37,14 @@ for tool in e2e_driver e2e_recorder; do
   fi
 done
 
-# A Windows path of a Unix path (Wine's drive Z: is the Unix root).
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-xvfb_pid=""
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# Our own display, from :92 up (:77 and :91 belong to others).
-display=""
-for n in $(seq 92 120); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
-    done
-    # A display that another run took at the same moment makes our Xvfb give up at once.
-    sleep 0.3
-    if kill -0 "$xvfb_pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
-      display=":$n"
-      break
-    fi
-    xvfb_pid=""
-  fi
-done
-if [ -z "$display" ]; then
+. "$root/tests/e2e/wine-session.sh"
+if ! wine_session_start; then
   echo "run-e2e: cannot start Xvfb on any display from :92 to :120"
   failed=1
   finish
 fi
-export DISPLAY=$display
 echo "run-e2e: Xvfb on $DISPLAY, Wine prefix $WINEPREFIX"
-
-# The prefix: made once by scripts/wine-run (with its fonts for Chinese texts under any locale);
-# then set up for the suite, once: a virtual desktop for every program, so that windows get title
-# bars and focus without a window manager, and the stand-in URL handler.
-"$root/scripts/wine-run" cmd /c exit >/dev/null 2>&1
-recorder_dir="$WINEPREFIX/drive_c/e2e"
-mkdir -p "$recorder_dir"
-cp "$e2e_bin/e2e_recorder.exe" "$recorder_dir/"
-setup_marker="$WINEPREFIX/.e2e-setup-3"
-if [ ! -f "$setup_marker" ]; then
-  reg="$WINEPREFIX/e2e-setup.reg"
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n\r\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1024x768"\r\n\r\n'
-    # The shell hands web addresses to the stand-in handler, which records them.
-    for proto in http https; do
-      printf '[-HKEY_CLASSES_ROOT\\%s\\shell]\r\n\r\n' "$proto"
-      printf '[HKEY_CLASSES_ROOT\\%s]\r\n@="URL:%s"\r\n"URL Protocol"=""\r\n\r\n' "$proto" "$proto"
-      printf '[HKEY_CLASSES_ROOT\\%s\\shell\\open\\command]\r\n' "$proto"
-      printf '@="\\"C:\\\\e2e\\\\e2e_recorder.exe\\" --open \\"%%1\\""\r\n\r\n'
-    done
-  } >"$reg"
-  "$root/scripts/wine-run" regedit /S "$(winpath "$reg")" >/dev/null 2>&1
-  wineserver -w
-  touch "$setup_marker"
-fi
+wine_session_prepare_prefix "$e2e_bin/e2e_recorder.exe"
 
 rm -rf "$shots" "$work" "$fixtures" "$logs"
 mkdir -p "$shots" "$work" "$fixtures" "$logs"
