@@ -217,11 +217,14 @@ bool ProbeWhileRebuilding(const fs::path& db, int records, int rebuilds) {
         RECT r{};
         GetWindowRect(list, &r);
         HWND menu = OpenMenuAt(p, POINT{r.left + 200, r.top + 120});
-        ChooseMenuItem(p, menu, kRefresh, Choose::Keys);
+        // The rebuild may start before the last key of the choice is back: the probes count as
+        // during the rebuild from the first key on.
         auto from = Clock::now();
+        ChooseMenuItem(p, menu, kRefresh, Choose::Keys);
+        auto chosen = Clock::now();
         auto to = WaitFull(list, records, true, 120000);
         rebuilds_at.push_back({from, to});
-        durations.push_back(MsSince(from, to));
+        durations.push_back(MsSince(chosen, to));
         Pause(200);
     }
     auto probes = prober.Stop();
@@ -242,15 +245,13 @@ bool ProbeWhileRebuilding(const fs::path& db, int records, int rebuilds) {
         Fail(L"the program did not end with exit code 0");
     }
 
-    std::vector<double> during, all;
+    std::vector<double> during, outside;
     for (const auto& pr : probes) {
-        all.push_back(pr.ms);
+        bool in = false;
         for (const Interval& iv : rebuilds_at) {
-            if (pr.at >= iv.from && pr.at <= iv.to) {
-                during.push_back(pr.ms);
-                break;
-            }
+            in = in || (pr.at >= iv.from && pr.at <= iv.to);
         }
+        (in ? during : outside).push_back(pr.ms);
     }
     double worst = during.empty() ? 0 : *std::max_element(during.begin(), during.end());
     int over = static_cast<int>(
@@ -264,8 +265,9 @@ bool ProbeWhileRebuilding(const fs::path& db, int records, int rebuilds) {
         Fixed(Quantile(during, 0.5), 2) + L" ms, 99th percentile " +
         Fixed(Quantile(during, 0.99), 2) + L" ms, longest " + Fixed(worst, 2) + L" ms, over " +
         Fixed(kProbeLimitMs, 0) + L" ms: " + std::to_wstring(over));
-    Out(L"bench: all probes (menus included): " + std::to_wstring(all.size()) + L", longest " +
-        Fixed(Quantile(all, 1), 2) + L" ms");
+    Out(L"bench: probes outside rebuilds (opening the menu, pauses): " +
+        std::to_wstring(outside.size()) + L", median " + Fixed(Quantile(outside, 0.5), 2) +
+        L" ms, longest " + Fixed(Quantile(outside, 1), 2) + L" ms");
     bool ok = !during.empty() && over == 0;
     Out(std::wstring(ok ? L"PASS" : L"FAIL") + L" every probe during a rebuild answered within " +
         Fixed(kProbeLimitMs, 0) + L" ms");
