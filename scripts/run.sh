@@ -38,8 +38,11 @@ else
   headless=0
 fi
 
-echo "run: starting $app/Obrellin.exe under Wine"
-(cd "$app" && "$root/scripts/wine-run" explorer /desktop=Obrellin,1024x768 "$app/Obrellin.exe") &
+# The program's texts are Chinese (GBK): it runs as on a Chinese Windows, with code page 936.
+# Under other locales Wine draws some full-width signs in title bars with a wrong glyph.
+echo "run: starting $app/Obrellin.exe under Wine (locale zh_CN.UTF-8)"
+(cd "$app" && LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 \
+  "$root/scripts/wine-run" explorer /desktop=Obrellin,1024x768 "$app/Obrellin.exe") &
 prog=$!
 if [ "$headless" = 1 ]; then
   sleep 8
